@@ -1,0 +1,107 @@
+#include "connect/DbValue.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace veltrane {
+namespace {
+
+template <typename Number> void AppendNumber(std::string& out, Number n) {
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, n);
+    out.append(buffer, result.ptr);
+}
+
+void AppendPadded(std::string& out, unsigned value, int width) {
+    char buffer[16];
+    int n = std::snprintf(buffer, sizeof buffer, "%0*u", width, value);
+    out.append(buffer, static_cast<std::size_t>(n));
+}
+
+void AppendDate(std::string& out, const DateValue& d) {
+    if (d.year < 0) {
+        out.push_back('-');
+    }
+    AppendPadded(out, static_cast<unsigned>(d.year < 0 ? -d.year : d.year), 4);
+    out.push_back('-');
+    AppendPadded(out, d.month, 2);
+    out.push_back('-');
+    AppendPadded(out, d.day, 2);
+}
+
+void AppendTime(std::string& out, const TimeValue& t) {
+    if (t.negative) {
+        out.push_back('-');
+    }
+    AppendPadded(out, t.hour, 2);
+    out.push_back(':');
+    AppendPadded(out, t.minute, 2);
+    out.push_back(':');
+    AppendPadded(out, t.second, 2);
+    if (!t.fraction.empty()) {
+        out.push_back('.');
+        out.append(t.fraction);
+    }
+}
+
+void AppendHex(std::string& out, const std::string& bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    out.reserve(out.size() + 2 + bytes.size() * 2);
+    out.append("0x");
+    for (unsigned char c : bytes) {
+        out.push_back(digits[c >> 4]);
+        out.push_back(digits[c & 0x0f]);
+    }
+}
+
+} // namespace
+
+std::string DbValue::ToText() const {
+    std::string out;
+    AppendText(out);
+    return out;
+}
+
+void DbValue::AppendText(std::string& out) const {
+    switch (GetKind()) {
+    case Kind::Null:
+        return;
+    case Kind::Boolean:
+        out.append(AsBoolean() ? "True" : "False");
+        return;
+    case Kind::Int:
+        AppendNumber(out, AsInt());
+        return;
+    case Kind::UInt:
+        AppendNumber(out, AsUInt());
+        return;
+    case Kind::Single:
+        AppendNumber(out, AsSingle());
+        return;
+    case Kind::Double:
+        AppendNumber(out, AsDouble());
+        return;
+    case Kind::Decimal:
+        out.append(AsDecimal().text);
+        return;
+    case Kind::Text:
+        out.append(AsText());
+        return;
+    case Kind::Binary:
+        AppendHex(out, AsBinary().bytes);
+        return;
+    case Kind::Date:
+        AppendDate(out, AsDate());
+        return;
+    case Kind::Time:
+        AppendTime(out, AsTime());
+        return;
+    case Kind::DateTime:
+        AppendDate(out, AsDateTime().date);
+        out.push_back(' ');
+        AppendTime(out, AsDateTime().time);
+        return;
+    }
+}
+
+} // namespace veltrane

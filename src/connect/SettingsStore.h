@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+namespace veltrane {
+
+inline const QString kSettingsApplication = QStringLiteral("Harnwick");
+inline const QString kSettingsSection = QStringLiteral("Veltrane");
+
+// One of the ten stored profile fields, in the order the connection window loads them.
+struct ProfileSetting {
+    const char* key;
+    const char* defaultValue; // used when the key is absent
+};
+
+inline constexpr std::array<ProfileSetting, 10> kProfileSettings{{
+    {"ASEServer", ""},
+    {"ASEPort", "5000"},
+    {"ASEUser", ""},
+    {"ASEPassword", ""},
+    {"ASEDatabase", ""},
+    {"MySQLServer", "localhost"},
+    {"MySQLUser", ""},
+    {"MySQLPassword", ""},
+    {"MySQLDatabase", ""},
+    {"MySQLPort", "3306"},
+}};
+
+// Per-user text values addressed by application, section and key. Each application's values
+// live in one INI file, "<directory>/<application>.ini", readable and writable by its owner
+// only, because it holds both passwords in plain text.
+class SettingsStore {
+public:
+    // The store in the user's configuration folder.
+    SettingsStore();
+    // A store whose files live in `directory` (tests point this at a temporary folder).
+    explicit SettingsStore(QString directory);
+
+    // The stored text, or `defaultValue` when the key was never written. A key written with
+    // the empty string is present and reads back as the empty string.
+    QString GetSetting(const QString& application, const QString& section, const QString& key,
+                       const QString& defaultValue = QString()) const;
+    // Creates or replaces the value and writes it to the file at once.
+    void SaveSetting(const QString& application, const QString& section, const QString& key,
+                     const QString& value);
+
+    QString FilePath(const QString& application) const;
+
+private:
+    void RestrictToOwner(const QString& filePath) const;
+    QString directory_;
+};
+
+} // namespace veltrane
