@@ -16,7 +16,8 @@ struct ConnectionProfile {
 // "Provider=ASEOLEDB;Data Source=<server>:<port>;User Id=<user>;Password=<password>;;Catalog=<db>"
 QString SybaseConnectionString(const ConnectionProfile& profile);
 
-// "DRIVER={MySQL ODBC 5.1 Driver};SERVER=<server>;USER=<user>;DATABASE=<db>;PASSWORD=<password>;PORT=<port>;"
+// "DRIVER={MySQL ODBC 5.1
+// Driver};SERVER=<server>;USER=<user>;DATABASE=<db>;PASSWORD=<password>;PORT=<port>;"
 QString MySQLConnectionString(const ConnectionProfile& profile);
 
 } // namespace veltrane

@@ -46,8 +46,7 @@ std::uint16_t ParsePort(std::string_view text, const char* what) {
     }
     unsigned value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value == 0 ||
-        value > 65535) {
+    if (error != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
         Malformed("the port '" + std::string(text) + "' in " + what +
                   " is not a number from 1 to 65535");
     }
@@ -172,8 +171,7 @@ ConnectionTarget ParseConnectionString(std::string_view connectionString) {
     }
     if (provider) {
         if (!EqualsIgnoringCase(*provider, "ASEOLEDB")) {
-            Malformed("the provider '" + *provider +
-                      "' is not supported (use Provider=ASEOLEDB)");
+            Malformed("the provider '" + *provider + "' is not supported (use Provider=ASEOLEDB)");
         }
         return ParseSybase(pairs);
     }

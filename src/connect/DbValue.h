@@ -115,10 +115,11 @@ public:
     bool operator==(const DbValue&) const = default;
 
 private:
-    using Storage = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, float, double,
-                                 DecimalValue, std::string, BinaryValue, DateValue, TimeValue,
-                                 DateTimeValue>;
-    explicit DbValue(Storage s) : storage_(std::move(s)) {}
+    using Storage =
+        std::variant<std::monostate, bool, std::int64_t, std::uint64_t, float, double, DecimalValue,
+                     std::string, BinaryValue, DateValue, TimeValue, DateTimeValue>;
+    explicit DbValue(Storage s)
+        : storage_(std::move(s)) {}
     Storage storage_;
 };
 

@@ -13,8 +13,8 @@ namespace veltrane {
 struct FieldInfo {
     std::string name;
     AdoType type = AdoType::Empty;
-    int precision = 0;       // total digits of exact numbers; 0 when not applicable
-    int scale = 0;           // digits after the point of exact numbers
+    int precision = 0;            // total digits of exact numbers; 0 when not applicable
+    int scale = 0;                // digits after the point of exact numbers
     std::int64_t definedSize = 0; // declared size in bytes or characters; 0 when unknown
 };
 

@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
-
 #include <sys/stat.h>
 
 namespace veltrane {
@@ -19,7 +18,8 @@ QString GroupedKey(const QString& section, const QString& key) {
 SettingsStore::SettingsStore()
     : SettingsStore(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)) {}
 
-SettingsStore::SettingsStore(QString directory) : directory_(std::move(directory)) {}
+SettingsStore::SettingsStore(QString directory)
+    : directory_(std::move(directory)) {}
 
 QString SettingsStore::FilePath(const QString& application) const {
     return QDir(directory_).filePath(application + QStringLiteral(".ini"));

@@ -45,7 +45,9 @@ bool SybaseServer(ServerCoordinates& out, std::string& whyNot) {
     return Read("VELTRANE_TEST_ASE", "the TDS test server", out, whyNot);
 }
 
-bool SkipIntegration() { return Env("VELTRANE_SKIP_INTEGRATION") == "1"; }
+bool SkipIntegration() {
+    return Env("VELTRANE_SKIP_INTEGRATION") == "1";
+}
 
 std::string MySQLConnectionStringFor(const ServerCoordinates& server) {
     return MySQLConnectionString(server.Profile()).toStdString();

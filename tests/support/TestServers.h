@@ -33,16 +33,16 @@ std::string SybaseConnectionStringFor(const ServerCoordinates& server);
 
 // Declares `var` with the server's coordinates, or skips / fails the current test when the
 // server is not configured. Use at the top of a TEST body (it may return from it).
-#define VELTRANE_REQUIRE_SERVER_(var, reader)                                                 \
-    ::veltrane::testing::ServerCoordinates var;                                                \
-    do {                                                                                       \
-        std::string whyNot_;                                                                   \
-        if (!::veltrane::testing::reader(var, whyNot_)) {                                      \
-            if (::veltrane::testing::SkipIntegration())                                        \
-                GTEST_SKIP() << whyNot_;                                                       \
-            else                                                                               \
-                FAIL() << whyNot_;                                                             \
-        }                                                                                      \
+#define VELTRANE_REQUIRE_SERVER_(var, reader)                                                      \
+    ::veltrane::testing::ServerCoordinates var;                                                    \
+    do {                                                                                           \
+        std::string whyNot_;                                                                       \
+        if (!::veltrane::testing::reader(var, whyNot_)) {                                          \
+            if (::veltrane::testing::SkipIntegration())                                            \
+                GTEST_SKIP() << whyNot_;                                                           \
+            else                                                                                   \
+                FAIL() << whyNot_;                                                                 \
+        }                                                                                          \
     } while (false)
 #define VELTRANE_REQUIRE_MYSQL(var) VELTRANE_REQUIRE_SERVER_(var, MySQLServer)
 #define VELTRANE_REQUIRE_SYBASE(var) VELTRANE_REQUIRE_SERVER_(var, SybaseServer)

@@ -1,9 +1,8 @@
 #include "connect/DbValue.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <limits>
 
 namespace veltrane {

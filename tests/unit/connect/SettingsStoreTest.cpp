@@ -1,0 +1,107 @@
+#include "connect/SettingsStore.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace veltrane {
+namespace {
+
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    SettingsStore store{dir.path()};
+
+    mode_t FileMode() {
+        struct stat info {};
+        EXPECT_EQ(
+            ::stat(QFile::encodeName(store.FilePath(kSettingsApplication)).constData(), &info), 0);
+        return info.st_mode & 0777;
+    }
+};
+
+TEST_F(SettingsStoreTest, AbsentKeyGivesDefaultButEmptyValueIsPresent) {
+    EXPECT_EQ(store.GetSetting(kSettingsApplication, kSettingsSection, QStringLiteral("MySQLPort"),
+                               QStringLiteral("3306")),
+              QStringLiteral("3306"));
+    EXPECT_EQ(store.GetSetting(kSettingsApplication, kSettingsSection, QStringLiteral("ASEUser")),
+              QString());
+
+    store.SaveSetting(kSettingsApplication, kSettingsSection, QStringLiteral("MySQLPort"),
+                      QString());
+    QString value = store.GetSetting(kSettingsApplication, kSettingsSection,
+                                     QStringLiteral("MySQLPort"), QStringLiteral("3306"));
+    EXPECT_TRUE(value.isEmpty());
+}
+
+TEST_F(SettingsStoreTest, ValuesSurviveANewStoreUnchanged) {
+    const QString tricky = QString::fromUtf8("p;a=ss \"w\\ord\" ü😀 @Variant(x) ");
+    store.SaveSetting(kSettingsApplication, kSettingsSection, QStringLiteral("ASEPassword"),
+                      tricky);
+    store.SaveSetting(kSettingsApplication, kSettingsSection, QStringLiteral("MySQLServer"),
+                      QStringLiteral("db.example"));
+    SettingsStore reopened(dir.path());
+    EXPECT_EQ(
+        reopened.GetSetting(kSettingsApplication, kSettingsSection, QStringLiteral("ASEPassword")),
+        tricky);
+    EXPECT_EQ(reopened.GetSetting(kSettingsApplication, kSettingsSection,
+                                  QStringLiteral("MySQLServer"), QStringLiteral("localhost")),
+              QStringLiteral("db.example"));
+    // Sections and applications are separate address spaces.
+    EXPECT_EQ(reopened.GetSetting(kSettingsApplication, QStringLiteral("Other"),
+                                  QStringLiteral("ASEPassword"), QStringLiteral("d")),
+              QStringLiteral("d"));
+    EXPECT_EQ(reopened.GetSetting(QStringLiteral("OtherApp"), kSettingsSection,
+                                  QStringLiteral("ASEPassword"), QStringLiteral("d")),
+              QStringLiteral("d"));
+}
+
+TEST_F(SettingsStoreTest, EverySaveReplacesTheValueAtOnce) {
+    for (const char* typed : {"s", "se", "sec", "secr", "secre"}) {
+        store.SaveSetting(kSettingsApplication, kSettingsSection, QStringLiteral("MySQLPassword"),
+                          QString::fromUtf8(typed));
+        // Another store on the same file sees each keystroke without any explicit flush.
+        SettingsStore other(dir.path());
+        EXPECT_EQ(other.GetSetting(kSettingsApplication, kSettingsSection,
+                                   QStringLiteral("MySQLPassword")),
+                  QString::fromUtf8(typed));
+    }
+}
+
+TEST_F(SettingsStoreTest, FileIsOwnerOnlyEvenWhenItExistedWithWiderMode) {
+    store.SaveSetting(kSettingsApplication, kSettingsSection, QStringLiteral("ASEPassword"),
+                      QStringLiteral("x"));
+    EXPECT_EQ(FileMode(), 0600u);
+
+    ASSERT_EQ(::chmod(QFile::encodeName(store.FilePath(kSettingsApplication)).constData(), 0644),
+              0);
+    // Reading alone already tightens an older, wider file.
+    store.GetSetting(kSettingsApplication, kSettingsSection, QStringLiteral("ASEPassword"));
+    EXPECT_EQ(FileMode(), 0600u);
+
+    ASSERT_EQ(::chmod(QFile::encodeName(store.FilePath(kSettingsApplication)).constData(), 0666),
+              0);
+    store.SaveSetting(kSettingsApplication, kSettingsSection, QStringLiteral("ASEPassword"),
+                      QStringLiteral("y"));
+    EXPECT_EQ(FileMode(), 0600u);
+}
+
+TEST(ProfileSettings, TenKeysInLoadOrderWithTheirDefaults) {
+    ASSERT_EQ(kProfileSettings.size(), 10u);
+    const char* keys[] = {"ASEServer",     "ASEPort",     "ASEUser",   "ASEPassword",
+                          "ASEDatabase",   "MySQLServer", "MySQLUser", "MySQLPassword",
+                          "MySQLDatabase", "MySQLPort"};
+    for (std::size_t i = 0; i < kProfileSettings.size(); ++i) {
+        EXPECT_STREQ(kProfileSettings[i].key, keys[i]);
+    }
+    EXPECT_STREQ(kProfileSettings[1].defaultValue, "5000");
+    EXPECT_STREQ(kProfileSettings[5].defaultValue, "localhost");
+    EXPECT_STREQ(kProfileSettings[9].defaultValue, "3306");
+    for (std::size_t i : {0u, 2u, 3u, 4u, 6u, 7u, 8u}) {
+        EXPECT_STREQ(kProfileSettings[i].defaultValue, "") << kProfileSettings[i].key;
+    }
+}
+
+} // namespace
+} // namespace veltrane
