@@ -100,6 +100,8 @@ TEST(MySQLValues, TextSurvivesQuotesBackslashesNulAndUnicode) {
                     std::vector<Sample>(samples.begin(), samples.end() - 1));
     ExpectRoundTrip(server, "CHAR(20) COLLATE utf8mb4_bin",
                     {Text("abc\\"), Text("x'y"), Text("😀")});
+    // Stored in another character set, read back as UTF-8.
+    ExpectRoundTrip(server, "VARCHAR(10) CHARACTER SET latin1", {Text("café ÿ"), Text("a'\\")});
     ExpectRoundTrip(server, "ENUM('a''b','c\\\\')", {Text("a'b"), Text("c\\\\")});
     ExpectRoundTrip(server, "SET('x','y')", {Text("x,y"), Text("")});
     ExpectRoundTrip(server, "JSON", {Text("{\"k\": [1, \"é\\\\\"]}")});
