@@ -1,0 +1,134 @@
+// Reading a whole table with a client-side cursor through Connection::Execute (every field
+// converted to a typed value) against mysql_store_result with raw rows, in one run against
+// one server. Prints rows per second for both and the ratio: the price of typed values.
+//
+// Usage: bench_mysql_read [rows, default 100000] [rounds, default 5]. Server as for
+// bench_mysql_insert (VELTRANE_TEST_MYSQL_*; source scripts/lib/servers.sh; start_mariadb DIR).
+
+#include "connect/Connection.h"
+#include "connect/DatabaseError.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mysql.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    const std::string host = Env("VELTRANE_TEST_MYSQL_HOST"),
+                      port = Env("VELTRANE_TEST_MYSQL_PORT"),
+                      user = Env("VELTRANE_TEST_MYSQL_USER"),
+                      password = Env("VELTRANE_TEST_MYSQL_PASSWORD"),
+                      database = Env("VELTRANE_TEST_MYSQL_DATABASE");
+    if (port.empty() || rows <= 0 || rounds <= 0) {
+        std::fprintf(stderr, "Set VELTRANE_TEST_MYSQL_* (source scripts/lib/servers.sh; "
+                             "start_mariadb DIR) and pass positive counts.\n");
+        return 2;
+    }
+    const std::string table = "vt_bench_read_" + std::to_string(getpid());
+    const std::string select = "SELECT * FROM `" + table + "`";
+
+    try {
+        veltrane::Connection connection;
+        connection.SetCursorLocation(veltrane::CursorLocation::Client);
+        connection.Open("DRIVER={MySQL ODBC 5.1 Driver};SERVER=" + host + ";USER=" + user +
+                        ";DATABASE=" + database + ";PASSWORD=" + password + ";PORT=" + port + ";");
+        connection.Execute("CREATE TABLE `" + table +
+                           "` (id INT PRIMARY KEY, name VARCHAR(60), amount DECIMAL(14,2), "
+                           "created DATETIME(6), ratio DOUBLE, note TEXT)");
+        connection.Execute("INSERT INTO `" + table +
+                           "` SELECT seq, CONCAT('name ', seq), seq * 1.25, "
+                           "'2024-01-02 03:04:05.123456' + INTERVAL seq SECOND, seq / 7, "
+                           "REPEAT('x', seq % 200) FROM seq_1_to_" +
+                           std::to_string(rows));
+
+        MYSQL* direct = mysql_init(nullptr);
+        const unsigned int protocol = MYSQL_PROTOCOL_TCP;
+        mysql_optionsv(direct, MYSQL_OPT_PROTOCOL, &protocol);
+        mysql_optionsv(direct, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+        if (!mysql_real_connect(direct, host.c_str(), user.c_str(), password.c_str(),
+                                database.c_str(), static_cast<unsigned>(std::stoul(port)), nullptr,
+                                0)) {
+            std::fprintf(stderr, "connect: %s\n", mysql_error(direct));
+            return 1;
+        }
+
+        std::printf("reading %d rows of 6 columns, %d rounds\n", rows, rounds);
+        std::vector<double> viaInterface, viaClient, ratios;
+        std::size_t checksum[2] = {0, 0};
+        for (int round = 0; round < rounds; ++round) {
+            double seconds[2] = {0, 0};
+            for (int turn = 0; turn < 2; ++turn) {
+                const int side = (turn + round) % 2;
+                const auto start = std::chrono::steady_clock::now();
+                std::size_t count = 0;
+                if (side == 0) {
+                    auto result = connection.Execute(select);
+                    const int fields = result->FieldCount();
+                    for (; !result->IsEOF(); result->MoveNext(), ++count) {
+                        for (int f = 0; f < fields; ++f) {
+                            checksum[0] += static_cast<std::size_t>(result->Value(f).GetKind());
+                        }
+                    }
+                } else {
+                    if (mysql_real_query(direct, select.data(), select.size()) != 0) {
+                        std::fprintf(stderr, "%s\n", mysql_error(direct));
+                        return 1;
+                    }
+                    MYSQL_RES* result = mysql_store_result(direct);
+                    const unsigned fields = mysql_num_fields(result);
+                    while (MYSQL_ROW row = mysql_fetch_row(result)) {
+                        const unsigned long* lengths = mysql_fetch_lengths(result);
+                        for (unsigned f = 0; f < fields; ++f) {
+                            checksum[1] += row[f] ? lengths[f] : 0;
+                        }
+                        ++count;
+                    }
+                    mysql_free_result(result);
+                }
+                seconds[side] =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                if (count != static_cast<std::size_t>(rows)) {
+                    std::fprintf(stderr, "read %zu rows, expected %d\n", count, rows);
+                    return 1;
+                }
+            }
+            viaInterface.push_back(rows / seconds[0]);
+            viaClient.push_back(rows / seconds[1]);
+            ratios.push_back(seconds[0] / seconds[1]);
+            std::printf(
+                "round %d: interface %.0f rows/s, libmariadb %.0f rows/s, time ratio %.3f\n",
+                round + 1, viaInterface.back(), viaClient.back(), ratios.back());
+        }
+        std::printf("median: interface %.0f rows/s, libmariadb %.0f rows/s, time ratio %.3f "
+                    "(checksums %zu/%zu)\n",
+                    Median(viaInterface), Median(viaClient), Median(ratios), checksum[0],
+                    checksum[1]);
+        connection.Execute("DROP TABLE `" + table + "`");
+        mysql_close(direct);
+    } catch (const veltrane::DatabaseError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
