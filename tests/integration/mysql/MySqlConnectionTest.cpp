@@ -289,6 +289,7 @@ TEST(MySQLConnection, TablesSchemaListsTablesAndViews) {
     const std::string table = UniqueTableName();
     const std::string view = UniqueTableName("_view");
     DropTableAtExit drop(server, table);
+    DropTableAtExit dropView(server, view, "VIEW");
     auto connection = OpenMySQL(server);
     connection->Execute("CREATE TABLE `" + table + "` (id INT)");
     connection->Execute("CREATE VIEW `" + view + "` AS SELECT id FROM `" + table + "`");
@@ -306,7 +307,6 @@ TEST(MySQLConnection, TablesSchemaListsTablesAndViews) {
     }
     EXPECT_EQ(tableType, "TABLE");
     EXPECT_EQ(viewType, "VIEW");
-    connection->Execute("DROP VIEW `" + view + "`");
 }
 
 } // namespace

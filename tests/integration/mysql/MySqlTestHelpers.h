@@ -44,12 +44,13 @@ inline std::unique_ptr<Connection> OpenMySQL(const ServerCoordinates& server,
 // broke its connection still cleans up.
 class DropTableAtExit {
 public:
-    DropTableAtExit(ServerCoordinates server, std::string table)
+    DropTableAtExit(ServerCoordinates server, std::string table, std::string kind = "TABLE")
         : server_(std::move(server))
-        , table_(std::move(table)) {}
+        , table_(std::move(table))
+        , kind_(std::move(kind)) {}
     ~DropTableAtExit() {
         try {
-            OpenMySQL(server_)->Execute("DROP TABLE IF EXISTS `" + table_ + "`");
+            OpenMySQL(server_)->Execute("DROP " + kind_ + " IF EXISTS `" + table_ + "`");
         } catch (const DatabaseError& e) {
             ADD_FAILURE() << "dropping " << table_ << ": " << e.what();
         }
@@ -60,6 +61,7 @@ public:
 private:
     ServerCoordinates server_;
     std::string table_;
+    std::string kind_; // TABLE or VIEW
 };
 
 } // namespace veltrane::testing
