@@ -1,0 +1,77 @@
+#include "transfer/RowStatements.h"
+
+namespace veltrane {
+
+void AppendValueLiteral(std::string& out, TransferDirection direction, const DbValue& value) {
+    switch (value.GetKind()) {
+    case DbValue::Kind::Null:
+        out.append("NULL");
+        return;
+    case DbValue::Kind::Boolean:
+        out.push_back(value.AsBoolean() ? '1' : '0');
+        return;
+    case DbValue::Kind::Binary:
+        if (direction == TransferDirection::ToMySQL) {
+            static constexpr char digits[] = "0123456789abcdef";
+            const std::string& bytes = value.AsBinary().bytes;
+            out.reserve(out.size() + 3 + 2 * bytes.size());
+            out.append("X'");
+            for (unsigned char c : bytes) {
+                out.push_back(digits[c >> 4]);
+                out.push_back(digits[c & 0x0f]);
+            }
+            out.push_back('\'');
+            return;
+        }
+        break; // the quoted 0x text of the standard conversion
+    default:
+        break;
+    }
+    out.push_back('\'');
+    const std::size_t from = out.size();
+    value.AppendText(out);
+    DoubleSingleQuotes(out, from);
+    out.push_back('\'');
+}
+
+InsertRowBuilder::InsertRowBuilder(TransferDirection direction, std::string_view table)
+    : direction_(direction) {
+    prefix_ = "INSERT INTO ";
+    AppendTargetIdentifier(prefix_, direction, table);
+    prefix_.append(" VALUES(");
+}
+
+template <typename ValueAt>
+const std::string& InsertRowBuilder::BuildWith(std::size_t count, ValueAt valueAt) {
+    statement_.assign(prefix_); // keeps the capacity of earlier rows
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) {
+            statement_.append(", ");
+        }
+        AppendValueLiteral(statement_, direction_, valueAt(i));
+    }
+    statement_.push_back(')');
+    return statement_;
+}
+
+const std::string& InsertRowBuilder::Build(std::span<const DbValue> row) {
+    return BuildWith(row.size(), [&](std::size_t i) -> const DbValue& { return row[i]; });
+}
+
+const std::string& InsertRowBuilder::Build(std::span<const DbValue* const> row) {
+    return BuildWith(row.size(), [&](std::size_t i) -> const DbValue& { return *row[i]; });
+}
+
+const std::string& InsertRowBuilder::Build(const ResultSet& rows) {
+    return BuildWith(
+        static_cast<std::size_t>(rows.FieldCount()),
+        [&](std::size_t i) -> const DbValue& { return rows.Value(static_cast<int>(i)); });
+}
+
+std::string InsertRowStatement(TransferDirection direction, std::string_view table,
+                               std::span<const DbValue> row) {
+    InsertRowBuilder builder(direction, table);
+    return builder.Build(row);
+}
+
+} // namespace veltrane

@@ -1,0 +1,51 @@
+#pragma once
+
+// The INSERT statement that copies one source row: INSERT INTO [t] VALUES('5', 'O''Brien', NULL)
+// toward Sybase ASE, INSERT INTO `t` VALUES('5', 'O''Brien', NULL) toward MySQL; no semicolon.
+//
+// How a value is written follows the value itself, whatever its column's type code, since the
+// value knows exactly what it holds:
+//   Null                NULL (unquoted), in both directions; an empty text stays ''.
+//   Boolean             bare 1 or 0, in both directions.
+//   Binary              X'0aff' toward MySQL (exact bytes into the BLOB column); toward
+//                       Sybase ASE, whose column is text, the quoted text '0x0aff'.
+//   anything else       its standard text (DbValue::AppendText), quoted, ' doubled.
+// No other character is escaped and nothing is rewritten after the fact.
+
+#include "connect/DbValue.h"
+#include "connect/ResultSet.h"
+#include "transfer/SqlText.h"
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace veltrane {
+
+// Appends `value` as it stands in the VALUES list of an INSERT toward `direction`.
+void AppendValueLiteral(std::string& out, TransferDirection direction, const DbValue& value);
+
+// Builds the INSERT of each row of one table into one buffer that it keeps, so that after the
+// first few rows building a statement allocates nothing.
+class InsertRowBuilder {
+public:
+    InsertRowBuilder(TransferDirection direction, std::string_view table);
+
+    // The statement for one row; the text stays valid until the next Build.
+    const std::string& Build(std::span<const DbValue> row);
+    const std::string& Build(std::span<const DbValue* const> row);
+    // The statement for the current row of `rows` (which must not be at its end).
+    const std::string& Build(const ResultSet& rows);
+
+private:
+    template <typename ValueAt> const std::string& BuildWith(std::size_t count, ValueAt valueAt);
+
+    TransferDirection direction_;
+    std::string prefix_; // INSERT INTO <quoted table> VALUES(
+    std::string statement_;
+};
+
+std::string InsertRowStatement(TransferDirection direction, std::string_view table,
+                               std::span<const DbValue> row);
+
+} // namespace veltrane

@@ -1,0 +1,88 @@
+#include "transfer/SqlText.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace veltrane {
+namespace {
+
+// Doubles every `c` in out[from, end), shifting from the back so that each byte moves once.
+void DoubleEach(std::string& out, std::size_t from, char c) {
+    const void* first = std::memchr(out.data() + from, c, out.size() - from);
+    if (first == nullptr) {
+        return;
+    }
+    const auto firstAt = static_cast<std::size_t>(static_cast<const char*>(first) - out.data());
+    const auto count = static_cast<std::size_t>(
+        std::count(out.begin() + static_cast<std::ptrdiff_t>(firstAt), out.end(), c));
+    const std::size_t oldSize = out.size();
+    out.resize(oldSize + count);
+    char* data = out.data();
+    std::size_t write = out.size();
+    for (std::size_t read = oldSize; read > firstAt;) {
+        --read;
+        data[--write] = data[read];
+        if (data[read] == c) {
+            data[--write] = c;
+        }
+    }
+}
+
+// The closing delimiter is the only character that can end a delimited name early.
+void AppendDelimited(std::string& out, std::string_view name, char open, char close) {
+    out.push_back(open);
+    const std::size_t from = out.size();
+    out.append(name);
+    DoubleEach(out, from, close);
+    out.push_back(close);
+}
+
+} // namespace
+
+void AppendMySQLIdentifier(std::string& out, std::string_view name) {
+    AppendDelimited(out, name, '`', '`');
+}
+
+std::string QuoteMySQLIdentifier(std::string_view name) {
+    std::string out;
+    AppendMySQLIdentifier(out, name);
+    return out;
+}
+
+void AppendSybaseIdentifier(std::string& out, std::string_view name) {
+    AppendDelimited(out, name, '[', ']');
+}
+
+std::string QuoteSybaseIdentifier(std::string_view name) {
+    std::string out;
+    AppendSybaseIdentifier(out, name);
+    return out;
+}
+
+void AppendTargetIdentifier(std::string& out, TransferDirection direction, std::string_view name) {
+    if (direction == TransferDirection::ToSybase) {
+        AppendSybaseIdentifier(out, name);
+    } else {
+        AppendMySQLIdentifier(out, name);
+    }
+}
+
+std::string QuoteTargetIdentifier(TransferDirection direction, std::string_view name) {
+    std::string out;
+    AppendTargetIdentifier(out, direction, name);
+    return out;
+}
+
+void DoubleSingleQuotes(std::string& out, std::size_t from) {
+    DoubleEach(out, from, '\'');
+}
+
+void AppendTextLiteral(std::string& out, std::string_view text) {
+    out.push_back('\'');
+    const std::size_t from = out.size();
+    out.append(text);
+    DoubleSingleQuotes(out, from);
+    out.push_back('\'');
+}
+
+} // namespace veltrane

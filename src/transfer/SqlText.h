@@ -1,0 +1,35 @@
+#pragma once
+
+// The pieces of SQL text that every statement toward either server is built from: quoted
+// identifiers and quoted text literals. Names and values are UTF-8 and may hold any byte;
+// nothing a name or value contains can end its quotes early.
+
+#include <string>
+#include <string_view>
+
+namespace veltrane {
+
+// Which server a transfer writes to. The source is always the other one.
+enum class TransferDirection { ToSybase, ToMySQL };
+
+// `name` in back-ticks, each back-tick inside doubled.
+std::string QuoteMySQLIdentifier(std::string_view name);
+void AppendMySQLIdentifier(std::string& out, std::string_view name);
+
+// `name` in square brackets, each closing bracket inside doubled.
+std::string QuoteSybaseIdentifier(std::string_view name);
+void AppendSybaseIdentifier(std::string& out, std::string_view name);
+
+// The quoting of the server that `direction` writes to.
+std::string QuoteTargetIdentifier(TransferDirection direction, std::string_view name);
+void AppendTargetIdentifier(std::string& out, TransferDirection direction, std::string_view name);
+
+// Doubles every single quote in out[from, end): turns text already appended to `out` into the
+// body of a quoted literal. Both servers read such a literal back exactly, since the MySQL
+// sessions run with NO_BACKSLASH_ESCAPES and Sybase ASE has no backslash escapes.
+void DoubleSingleQuotes(std::string& out, std::size_t from);
+
+// `text` as a quoted text literal: '...' with each single quote doubled.
+void AppendTextLiteral(std::string& out, std::string_view text);
+
+} // namespace veltrane

@@ -1,0 +1,297 @@
+// INSERT statements: statement shape, how each kind of value is written in each direction, and
+// hostile values that must reach the server intact.
+
+#include "transfer/RowStatements.h"
+
+#include "connect/DatabaseError.h"
+
+#include <gtest/gtest.h>
+#include <random>
+#include <vector>
+
+namespace veltrane {
+namespace {
+
+constexpr auto ToSybase = TransferDirection::ToSybase;
+constexpr auto ToMySQL = TransferDirection::ToMySQL;
+
+std::string Insert(TransferDirection direction, std::string_view table, std::vector<DbValue> row) {
+    return InsertRowStatement(direction, table, row);
+}
+
+// The worked examples: Null is NULL and an empty text '' in both directions; a boolean is a
+// bare 1.
+TEST(InsertRowStatement, PeopleTowardSybaseWritesNullAsNullNotEmptyText) {
+    EXPECT_EQ(Insert(ToSybase, "people",
+                     {DbValue::Int(5), DbValue::Text("O'Brien"), DbValue::Null(),
+                      DbValue::Boolean(true)}),
+              "INSERT INTO [people] VALUES('5', 'O''Brien', NULL, 1)");
+}
+
+TEST(InsertRowStatement, PeopleTowardMySQLKeepsEmptyTextApartFromNull) {
+    EXPECT_EQ(
+        Insert(ToMySQL, "people",
+               {DbValue::Int(5), DbValue::Text("O'Brien"), DbValue::Null(), DbValue::Text("")}),
+        "INSERT INTO `people` VALUES('5', 'O''Brien', NULL, '')");
+}
+
+TEST(InsertRowStatement, NullThenNumberTowardMySQL) {
+    EXPECT_EQ(Insert(ToMySQL, "t", {DbValue::Null(), DbValue::Int(7)}),
+              "INSERT INTO `t` VALUES(NULL, '7')");
+}
+
+TEST(InsertRowStatement, OneNullFieldIsNullInBothDirections) {
+    EXPECT_EQ(Insert(ToMySQL, "t", {DbValue::Null()}), "INSERT INTO `t` VALUES(NULL)");
+    EXPECT_EQ(Insert(ToSybase, "t", {DbValue::Null()}), "INSERT INTO [t] VALUES(NULL)");
+    EXPECT_EQ(Insert(ToSybase, "t", {DbValue::Text("")}), "INSERT INTO [t] VALUES('')");
+}
+
+TEST(InsertRowStatement, BooleansAreBareDigitsInBothDirections) {
+    for (auto direction : {ToSybase, ToMySQL}) {
+        const std::string open = direction == ToSybase ? "INSERT INTO [b] " : "INSERT INTO `b` ";
+        EXPECT_EQ(Insert(direction, "b", {DbValue::Boolean(true), DbValue::Boolean(false)}),
+                  open + "VALUES(1, 0)");
+    }
+}
+
+// The words True and False are data like any other text: never turned into numbers.
+TEST(InsertRowStatement, TextTrueAndFalseStayQuotedTextInBothDirections) {
+    for (auto direction : {ToSybase, ToMySQL}) {
+        const std::string open = direction == ToSybase ? "INSERT INTO [w] " : "INSERT INTO `w` ";
+        EXPECT_EQ(Insert(direction, "w",
+                         {DbValue::Text("True"), DbValue::Text("False"), DbValue::Text("true"),
+                          DbValue::Text("He said 'True'"), DbValue::Text("'False'")}),
+                  open + "VALUES('True', 'False', 'true', 'He said ''True''', '''False''')");
+    }
+}
+
+TEST(InsertRowStatement, BinaryIsAHexLiteralTowardMySQLAndHexTextTowardSybase) {
+    const DbValue bytes = DbValue::Binary(std::string("\x00\xff'\x10", 4));
+    EXPECT_EQ(Insert(ToMySQL, "b", {bytes, DbValue::Binary("")}),
+              "INSERT INTO `b` VALUES(X'00ff2710', X'')");
+    EXPECT_EQ(Insert(ToSybase, "b", {bytes, DbValue::Binary("")}),
+              "INSERT INTO [b] VALUES('0x00ff2710', '0x')");
+}
+
+// One value of every kind, as each direction writes it.
+TEST(InsertRowStatement, EveryKindOfValueInBothDirections) {
+    struct {
+        DbValue value;
+        const char* toSybase;
+        const char* toMySQL;
+    } const cases[] = {
+        {DbValue::Null(), "NULL", "NULL"},
+        {DbValue::Boolean(true), "1", "1"},
+        {DbValue::Boolean(false), "0", "0"},
+        {DbValue::Int(-9223372036854775807LL - 1), "'-9223372036854775808'",
+         "'-9223372036854775808'"},
+        {DbValue::UInt(18446744073709551615ULL), "'18446744073709551615'",
+         "'18446744073709551615'"},
+        {DbValue::Single(0.1f), "'0.1'", "'0.1'"},
+        {DbValue::Double(16777217.5), "'16777217.5'", "'16777217.5'"},
+        {DbValue::Decimal("-12345678901234567890.1234"), "'-12345678901234567890.1234'",
+         "'-12345678901234567890.1234'"},
+        {DbValue::Text("x"), "'x'", "'x'"},
+        {DbValue::Binary("\x01"), "'0x01'", "X'01'"},
+        {DbValue::Date({2024, 2, 29}), "'2024-02-29'", "'2024-02-29'"},
+        {DbValue::Time({true, 838, 59, 59, "5"}), "'-838:59:59.5'", "'-838:59:59.5'"},
+        {DbValue::DateTime({{1999, 12, 31}, {false, 23, 59, 59, "123456"}}),
+         "'1999-12-31 23:59:59.123456'", "'1999-12-31 23:59:59.123456'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value.ToText());
+        EXPECT_EQ(Insert(ToSybase, "t", {c.value}),
+                  std::string("INSERT INTO [t] VALUES(") + c.toSybase + ")");
+        EXPECT_EQ(Insert(ToMySQL, "t", {c.value}),
+                  std::string("INSERT INTO `t` VALUES(") + c.toMySQL + ")");
+        std::string out = "keep:";
+        AppendValueLiteral(out, ToMySQL, c.value);
+        EXPECT_EQ(out, std::string("keep:") + c.toMySQL);
+    }
+}
+
+TEST(InsertRowStatement, TableNamesAreQuotedForTheTarget) {
+    EXPECT_EQ(Insert(ToMySQL, "a`b] c", {DbValue::Int(1)}), "INSERT INTO `a``b] c` VALUES('1')");
+    EXPECT_EQ(Insert(ToSybase, "a`b] c", {DbValue::Int(1)}), "INSERT INTO [a`b]] c] VALUES('1')");
+    EXPECT_EQ(Insert(ToSybase, "Ünï 名", {DbValue::Int(1)}), "INSERT INTO [Ünï 名] VALUES('1')");
+}
+
+// Splits a VALUES list the way a server's lexer does: quoted literals ('' is one quote),
+// X'..' literals and bare words, separated by ", ". Fails the test on anything else.
+std::vector<std::string> ReadValues(const std::string& sql, const std::string& prefix) {
+    std::vector<std::string> items;
+    if (sql.compare(0, prefix.size(), prefix) != 0) {
+        ADD_FAILURE() << "statement does not start with " << prefix;
+        return items;
+    }
+    std::size_t i = prefix.size();
+    while (i < sql.size() && sql[i] != ')') {
+        std::string item;
+        if (sql[i] == '\'') {
+            item = "'";
+            for (++i;; ++i) {
+                if (i >= sql.size()) {
+                    ADD_FAILURE() << "unterminated literal";
+                    return items;
+                }
+                if (sql[i] == '\'') {
+                    if (i + 1 < sql.size() && sql[i + 1] == '\'') {
+                        item.push_back('\'');
+                        ++i;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                item.push_back(sql[i]);
+            }
+        } else {
+            while (i < sql.size() && sql[i] != ',' && sql[i] != ')') {
+                item.push_back(sql[i++]);
+            }
+        }
+        items.push_back(item);
+        if (sql.compare(i, 2, ", ") == 0) {
+            i += 2;
+        } else if (i >= sql.size() || sql[i] != ')') {
+            ADD_FAILURE() << "unexpected text at " << i;
+            return items;
+        }
+    }
+    EXPECT_EQ(i + 1, sql.size()) << "text after the closing parenthesis";
+    return items;
+}
+
+TEST(InsertRowStatement, RandomHostileTextsComeOutAsExactlyTheirOwnLiterals) {
+    std::mt19937 random(4242);
+    const std::string pieces[] = {"'",
+                                  "''",
+                                  "\\",
+                                  "\\'",
+                                  "True",
+                                  "'True'",
+                                  ")",
+                                  ", '",
+                                  "NULL",
+                                  "\n",
+                                  "\r",
+                                  "`",
+                                  "]",
+                                  "[",
+                                  "--",
+                                  "/*",
+                                  ";",
+                                  "\xF0\x9F\x98\x80",
+                                  std::string(1, '\0'),
+                                  "x"};
+    for (int round = 0; round < 500; ++round) {
+        std::vector<DbValue> row;
+        const int fields = 1 + static_cast<int>(random() % 6);
+        for (int f = 0; f < fields; ++f) {
+            std::string text;
+            for (unsigned n = random() % 8; n > 0; --n) {
+                text += pieces[random() % std::size(pieces)];
+            }
+            row.push_back(DbValue::Text(text));
+        }
+        for (auto direction : {ToSybase, ToMySQL}) {
+            const std::string sql = InsertRowStatement(direction, "t", row);
+            const auto items = ReadValues(sql, direction == ToSybase ? "INSERT INTO [t] VALUES("
+                                                                     : "INSERT INTO `t` VALUES(");
+            ASSERT_EQ(items.size(), row.size()) << sql;
+            for (std::size_t f = 0; f < row.size(); ++f) {
+                ASSERT_EQ(items[f], "'" + row[f].AsText()) << sql;
+            }
+        }
+    }
+}
+
+TEST(InsertRowStatement, HostileValuesAreWrittenUnchangedApartFromDoubledQuotes) {
+    const std::string nul("a\0b\0", 4);
+    const std::vector<DbValue> row = {
+        DbValue::Text("trailing backslash\\"), DbValue::Text("\\"),     DbValue::Text(nul),
+        DbValue::Text("two\r\nlines\n"),       DbValue::Text("😀 𝄞 名"),
+    };
+    const std::string values =
+        "'trailing backslash\\', '\\', '" + nul + "', 'two\r\nlines\n', '😀 𝄞 名')";
+    EXPECT_EQ(InsertRowStatement(ToMySQL, "h", row), "INSERT INTO `h` VALUES(" + values);
+    EXPECT_EQ(InsertRowStatement(ToSybase, "h", row), "INSERT INTO [h] VALUES(" + values);
+}
+
+TEST(InsertRowStatement, SeveralMegabytesOfTextAreWrittenWhole) {
+    std::string big;
+    while (big.size() < 5 * 1024 * 1024) {
+        big += "it's \\ 😀\n";
+    }
+    std::string expected = "INSERT INTO `big` VALUES(1, '";
+    std::size_t quotes = 0;
+    for (char c : big) {
+        expected += c;
+        if (c == '\'') {
+            expected += '\'';
+            ++quotes;
+        }
+    }
+    expected += "')";
+    const std::string sql =
+        InsertRowStatement(ToMySQL, "big", std::vector{DbValue::Boolean(true), DbValue::Text(big)});
+    EXPECT_EQ(sql.size(), big.size() + quotes + 31);
+    EXPECT_TRUE(sql == expected);
+}
+
+// A result set over fixed rows, for the builder's ResultSet form.
+class RowsOf : public ResultSet {
+public:
+    explicit RowsOf(std::vector<std::vector<DbValue>> rows)
+        : rows_(std::move(rows)) {}
+    int FieldCount() const override { return static_cast<int>(rows_.front().size()); }
+    const FieldInfo& Field(int) const override { return field_; }
+    const DbValue& Value(int index) const override {
+        if (IsEOF()) {
+            throw DatabaseError("at end");
+        }
+        return rows_[row_].at(static_cast<std::size_t>(index));
+    }
+    std::int64_t RecordCount() const override { return static_cast<std::int64_t>(rows_.size()); }
+    bool IsEOF() const override { return row_ >= rows_.size(); }
+    void MoveNext() override { ++row_; }
+    void Close() override {}
+
+private:
+    std::vector<std::vector<DbValue>> rows_;
+    std::size_t row_ = 0;
+    FieldInfo field_;
+};
+
+TEST(InsertRowBuilder, ReusesItsBufferWithoutLeavingTextOfEarlierRows) {
+    RowsOf rows({{DbValue::Text(std::string(300, 'a')), DbValue::Int(1)},
+                 {DbValue::Null(), DbValue::Text("b")},
+                 {DbValue::Text("it's"), DbValue::Boolean(false)}});
+    InsertRowBuilder builder(ToMySQL, "r");
+    const std::string& first = builder.Build(rows);
+    EXPECT_EQ(first, "INSERT INTO `r` VALUES('" + std::string(300, 'a') + "', '1')");
+    const char* buffer = first.data();
+    rows.MoveNext();
+    EXPECT_EQ(builder.Build(rows), "INSERT INTO `r` VALUES(NULL, 'b')");
+    rows.MoveNext();
+    EXPECT_EQ(builder.Build(rows), "INSERT INTO `r` VALUES('it''s', 0)");
+    // Shorter rows fit in the buffer of the first one: no new allocation.
+    EXPECT_EQ(builder.Build(rows).data(), buffer);
+    rows.MoveNext();
+    EXPECT_THROW(builder.Build(rows), DatabaseError);
+}
+
+TEST(InsertRowBuilder, PointerRowsGiveTheSameStatementAsValueRows) {
+    const std::vector<DbValue> values = {DbValue::Int(3), DbValue::Null(), DbValue::Binary("\x7f")};
+    const std::vector<const DbValue*> pointers = {&values[0], &values[1], &values[2]};
+    for (auto direction : {ToSybase, ToMySQL}) {
+        InsertRowBuilder builder(direction, "p");
+        const std::string fromPointers = builder.Build(std::span<const DbValue* const>(pointers));
+        EXPECT_EQ(fromPointers, InsertRowStatement(direction, "p", values));
+    }
+    EXPECT_EQ(InsertRowStatement(ToSybase, "p", values),
+              "INSERT INTO [p] VALUES('3', NULL, '0x7f')");
+}
+
+} // namespace
+} // namespace veltrane
