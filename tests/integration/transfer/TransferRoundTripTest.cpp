@@ -1,0 +1,419 @@
+// Copies tables with the built CREATE TABLE and INSERT statements and reads both sides back:
+// every value must arrive exactly, except where the target server itself cannot hold it
+// (Sybase ASE stores an empty text as one blank), and each test says where it allows that.
+
+#include "TestServers.h"
+#include "connect/Connection.h"
+#include "connect/DatabaseError.h"
+#include "transfer/ColumnTypes.h"
+#include "transfer/RowStatements.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace veltrane::testing {
+namespace {
+
+enum class Server { MySQL, Sybase };
+
+const char* Label(Server server) {
+    return server == Server::MySQL ? "MySQL" : "Sybase ASE";
+}
+
+TransferDirection Toward(Server target) {
+    return target == Server::MySQL ? TransferDirection::ToMySQL : TransferDirection::ToSybase;
+}
+
+std::string Quote(Server server, std::string_view name) {
+    return server == Server::MySQL ? QuoteMySQLIdentifier(name) : QuoteSybaseIdentifier(name);
+}
+
+// An open connection to one test server, the way the transfer opens them.
+struct Session {
+    Server server;
+    ServerCoordinates coordinates;
+    std::unique_ptr<Connection> connection;
+
+    static Session Open(Server server, const ServerCoordinates& at) {
+        Session s{server, at, std::make_unique<Connection>()};
+        s.connection->SetCursorLocation(CursorLocation::Client);
+        s.connection->SetCommandTimeout(600);
+        s.connection->Open(server == Server::MySQL ? MySQLConnectionStringFor(at)
+                                                   : SybaseConnectionStringFor(at));
+        return s;
+    }
+
+    std::unique_ptr<ResultSet> Run(const std::string& statement) {
+        try {
+            return connection->Execute(statement);
+        } catch (const DatabaseError& e) {
+            ADD_FAILURE() << Label(server) << " error " << e.NativeError() << ": " << e.what()
+                          << "\n  in: " << statement.substr(0, 300);
+            throw;
+        }
+    }
+};
+
+// Drops a table when the test ends, through a connection of its own.
+class DropAtExit {
+public:
+    DropAtExit(Server server, ServerCoordinates at, std::string table)
+        : server_(server)
+        , at_(std::move(at))
+        , table_(std::move(table)) {
+        Drop(); // a table left over from a crashed run
+    }
+    ~DropAtExit() { Drop(); }
+    DropAtExit(const DropAtExit&) = delete;
+    DropAtExit& operator=(const DropAtExit&) = delete;
+
+private:
+    void Drop() {
+        try {
+            Session s = Session::Open(server_, at_);
+            s.connection->Execute("DROP TABLE " + Quote(server_, table_));
+        } catch (const DatabaseError&) {
+            // not there: nothing to drop
+        }
+    }
+    Server server_;
+    ServerCoordinates at_;
+    std::string table_;
+};
+
+std::string TableName(const std::string& what) {
+    return "vt_" + what + "_" + std::to_string(getpid());
+}
+
+struct Copied {
+    std::vector<FieldInfo> sourceFields;
+    std::string createStatement;
+    std::int64_t rows = 0;
+};
+
+// What the transfer does for one table: read the source whole, create the target from the
+// source's fields, one built INSERT per row.
+Copied CopyTable(Session& source, const std::string& sourceTable, Session& target,
+                 const std::string& targetTable) {
+    Copied copied;
+    auto rows = source.Run("SELECT * FROM " + Quote(source.server, sourceTable));
+    if (rows == nullptr) {
+        ADD_FAILURE() << "SELECT returned no result set";
+        return copied;
+    }
+    for (int i = 0; i < rows->FieldCount(); ++i) {
+        copied.sourceFields.push_back(rows->Field(i));
+    }
+    const TransferDirection direction = Toward(target.server);
+    copied.createStatement = CreateTableStatement(direction, targetTable, copied.sourceFields);
+    target.Run(copied.createStatement);
+    InsertRowBuilder insert(direction, targetTable);
+    for (; !rows->IsEOF(); rows->MoveNext()) {
+        target.Run(insert.Build(*rows));
+        ++copied.rows;
+    }
+    return copied;
+}
+
+std::vector<std::vector<DbValue>> ReadAll(Session& session, const std::string& table,
+                                          const std::string& orderBy) {
+    std::vector<std::vector<DbValue>> out;
+    auto rows = session.Run("SELECT * FROM " + Quote(session.server, table) + " ORDER BY " +
+                            Quote(session.server, orderBy));
+    for (; rows && !rows->IsEOF(); rows->MoveNext()) {
+        auto& row = out.emplace_back();
+        for (int i = 0; i < rows->FieldCount(); ++i) {
+            row.push_back(rows->Value(i));
+        }
+    }
+    return out;
+}
+
+// Fractional seconds with trailing zeros dropped: a DATETIME read back from DATETIME(6)
+// carries "000000" where the source had no fraction; the instant is the same.
+std::string Fraction(std::string digits) {
+    while (!digits.empty() && digits.back() == '0') {
+        digits.pop_back();
+    }
+    return digits;
+}
+
+bool SameInstant(const TimeValue& a, const TimeValue& b) {
+    return a.negative == b.negative && a.hour == b.hour && a.minute == b.minute &&
+           a.second == b.second && Fraction(a.fraction) == Fraction(b.fraction);
+}
+
+// Equality of a value copied toward MySQL with its source value.
+bool SameValue(const DbValue& got, const DbValue& want) {
+    if (got.GetKind() != want.GetKind()) {
+        return false;
+    }
+    switch (got.GetKind()) {
+    case DbValue::Kind::Time:
+        return SameInstant(got.AsTime(), want.AsTime());
+    case DbValue::Kind::DateTime:
+        return got.AsDateTime().date == want.AsDateTime().date &&
+               SameInstant(got.AsDateTime().time, want.AsDateTime().time);
+    default:
+        return got == want;
+    }
+}
+
+std::string Shown(const DbValue& v) {
+    std::string text = v.IsNull() ? "NULL" : v.ToText();
+    return text.size() > 80 ? text.substr(0, 80) + "... (" + std::to_string(text.size()) + ")"
+                            : text;
+}
+
+// What a Sybase ASE text column gives back for a copied value: its text as written, booleans
+// as the 1 or 0 they were written as, and the one thing ASE cannot hold, an empty text, as the
+// single blank ASE stores instead.
+DbValue AsStoredBySybase(const DbValue& source) {
+    switch (source.GetKind()) {
+    case DbValue::Kind::Null:
+        return DbValue::Null();
+    case DbValue::Kind::Boolean:
+        return DbValue::Text(source.AsBoolean() ? "1" : "0");
+    default: {
+        std::string text = source.ToText();
+        return DbValue::Text(text.empty() ? " " : text);
+    }
+    }
+}
+
+void ExpectSameRows(const std::vector<std::vector<DbValue>>& got,
+                    const std::vector<std::vector<DbValue>>& source,
+                    const std::vector<FieldInfo>& fields, Server target) {
+    ASSERT_EQ(got.size(), source.size());
+    for (std::size_t r = 0; r < source.size(); ++r) {
+        ASSERT_EQ(got[r].size(), source[r].size()) << "row " << r;
+        for (std::size_t c = 0; c < source[r].size(); ++c) {
+            const DbValue want =
+                target == Server::Sybase ? AsStoredBySybase(source[r][c]) : source[r][c];
+            EXPECT_TRUE(SameValue(got[r][c], want))
+                << "row " << r << ", column " << fields[c].name << " ("
+                << AdoTypeName(fields[c].type) << "): got " << Shown(got[r][c]) << ", want "
+                << Shown(want);
+        }
+    }
+}
+
+// ---- Source tables ----------------------------------------------------------------------
+
+struct SourceColumn {
+    const char* declaration;
+    std::vector<std::string> literals; // one per row; rows beyond them hold NULL
+};
+
+// Hostile texts: quotes, the words True and False, backslashes (one at the end), NUL bytes,
+// line breaks, 4-byte UTF-8, blanks, and the empty text.
+std::string Literal(std::string_view text) {
+    std::string out;
+    AppendTextLiteral(out, text);
+    return out;
+}
+
+std::string SeveralMegabytes() {
+    std::string text;
+    while (text.size() < 3 * 1024 * 1024) {
+        text += "quote ' True \\ nul ";
+        text.push_back('\0');
+        text += " crlf\r\n é 😀 ";
+    }
+    return text;
+}
+
+// One column of every type MySQL offers, each with typical and extreme values; the last row
+// is all NULL.
+std::vector<SourceColumn> MySQLSourceColumns() {
+    const std::string nul("nul\0inside", 10);
+    return {
+        {"id INT", {"1", "2", "3", "4"}},
+        {"ti TINYINT", {"-128", "127", "0"}},
+        {"tu TINYINT UNSIGNED", {"255", "0", "7"}},
+        {"si SMALLINT", {"-32768", "32767", "1"}},
+        {"su SMALLINT UNSIGNED", {"65535", "0", "2"}},
+        {"mi MEDIUMINT", {"-8388608", "8388607", "3"}},
+        {"mu MEDIUMINT UNSIGNED", {"16777215", "0", "4"}},
+        {"i INT", {"-2147483648", "2147483647", "16777217"}},
+        {"iu INT UNSIGNED", {"4294967295", "0", "5"}},
+        {"bi BIGINT", {"-9223372036854775808", "9223372036854775807", "9007199254740993"}},
+        {"bu BIGINT UNSIGNED", {"18446744073709551615", "0", "6"}},
+        {"d DECIMAL(10,2)", {"-12345678.91", "99999999.99", "0.00"}},
+        {"dw DECIMAL(65,30)",
+         {"-12345678901234567890123456789012345.123456789012345678901234567890",
+          "0.000000000000000000000000000001", "1"}},
+        {"df DECIMAL(4,4)", {"0.1234", "-0.9999", "0"}},
+        {"f FLOAT", {"3.40282e38", "-1.17549e-38", "0.1"}},
+        {"db DOUBLE", {"1.7976931348623157e308", "4.9e-324", "0.1"}},
+        {"dt DATE", {"'1000-01-01'", "'9999-12-31'", "'2024-02-29'"}},
+        {"tm TIME", {"'-838:59:59'", "'838:59:59'", "'00:00:00'"}},
+        {"t3 TIME(3)", {"'12:34:56.789'", "'-00:00:00.001'", "'23:59:59.999'"}},
+        {"dtm DATETIME",
+         {"'1000-01-01 00:00:00'", "'9999-12-31 23:59:59'", "'2024-02-29 12:00:00'"}},
+        {"dt6 DATETIME(6)",
+         {"'1000-01-01 00:00:00.000001'", "'9999-12-31 23:59:59.999999'",
+          "'2001-02-03 04:05:06.5'"}},
+        {"ts TIMESTAMP NULL", {"'1970-01-02 00:00:00'", "'2038-01-19 03:14:07'", "NULL"}},
+        {"y YEAR", {"1901", "2155", "2024"}},
+        {"b1 BIT(1)", {"b'1'", "b'0'", "b'1'"}},
+        {"b12 BIT(12)", {"b'101010101010'", "b'0'", "b'111111111111'"}},
+        {"c CHAR(10)", {Literal("it's"), Literal(""), Literal("True")}},
+        {"vc VARCHAR(300)", {Literal("He said 'True'"), Literal("ends in \\"), Literal(nul)}},
+        {"tt TINYTEXT", {Literal("False"), Literal("  blanks  "), Literal("\\")}},
+        {"tx TEXT",
+         {Literal("line\nbreak\r\nand \\\nbackslash-newline"), Literal(""), Literal("😀 𝄞 名 é")}},
+        {"mt MEDIUMTEXT", {Literal("'"), Literal("''"), Literal("', NULL); --")}},
+        {"lt LONGTEXT", {Literal(SeveralMegabytes()), Literal("x"), Literal("")}},
+        {"js JSON", {Literal("{\"a\": \"it's\"}"), Literal("[]"), Literal("null")}},
+        {"bn BINARY(4)", {"X'00ff2700'", "X'5c0a0d27'", "X'00000000'"}},
+        {"vb VARBINARY(300)", {"X''", "X'00'", "X'27275c5c'"}},
+        {"bl BLOB", {"X'000102fdfeff'", "X''", "X'27'"}},
+        {"lb LONGBLOB", {"REPEAT(X'00FF275C0A', 300000)", "X'00'", "X''"}},
+        {"en ENUM('a','it''s')", {"'it''s'", "'a'", "'a'"}},
+        {"st SET('x','y')", {"'x,y'", "''", "'y'"}},
+    };
+}
+
+// Creates `table` on MySQL from the columns and fills it with their values.
+void CreateMySQLSource(Session& mysql, const std::string& table,
+                       const std::vector<SourceColumn>& columns, int rows) {
+    std::string create = "CREATE TABLE " + QuoteMySQLIdentifier(table) + " (";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        create += (i ? ", " : "") + std::string(columns[i].declaration);
+    }
+    mysql.Run(create + ")");
+    for (int r = 0; r < rows; ++r) {
+        std::string insert = "INSERT INTO " + QuoteMySQLIdentifier(table) + " VALUES (";
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const auto& literals = columns[i].literals;
+            insert += (i ? ", " : "") + (static_cast<std::size_t>(r) < literals.size()
+                                             ? literals[static_cast<std::size_t>(r)]
+                                             : std::string("NULL"));
+        }
+        mysql.Run(insert + ")");
+    }
+}
+
+// ---- MySQL as the source ----------------------------------------------------------------
+
+void CopyEveryMySQLType(Server target) {
+    VELTRANE_REQUIRE_MYSQL(mysqlAt);
+    ServerCoordinates targetAt = mysqlAt;
+    if (target == Server::Sybase) {
+        VELTRANE_REQUIRE_SYBASE(aseAt);
+        targetAt = aseAt;
+    }
+    const std::string source = TableName("every_mysql_type");
+    const std::string copy =
+        TableName(std::string("copy_to_") + (target == Server::MySQL ? "my" : "ase"));
+    DropAtExit dropSource(Server::MySQL, mysqlAt, source);
+    DropAtExit dropCopy(target, targetAt, copy);
+
+    Session mysql = Session::Open(Server::MySQL, mysqlAt);
+    CreateMySQLSource(mysql, source, MySQLSourceColumns(), 4);
+    Session to = Session::Open(target, targetAt);
+    const Copied copied = CopyTable(mysql, source, to, copy);
+    EXPECT_EQ(copied.rows, 4);
+
+    const auto want = ReadAll(mysql, source, "id");
+    const auto got = ReadAll(to, copy, "id");
+    ExpectSameRows(got, want, copied.sourceFields, target);
+}
+
+TEST(CopyToMySQL, EveryMySQLTypeArrivesExactly) {
+    CopyEveryMySQLType(Server::MySQL);
+}
+
+// Everything arrives as its text; only an empty text comes back as ASE's single blank.
+TEST(CopyToSybase, EveryMySQLTypeArrivesAsItsTextExceptEmptyTextAsOneBlank) {
+    CopyEveryMySQLType(Server::Sybase);
+}
+
+// The MySQL column types the copy creates, as the server reports them back.
+TEST(CopyToMySQL, CreatedColumnsHaveTheLosslessTypes) {
+    VELTRANE_REQUIRE_MYSQL(at);
+    const std::string source = TableName("types_source");
+    const std::string copy = TableName("types_copy");
+    DropAtExit dropSource(Server::MySQL, at, source);
+    DropAtExit dropCopy(Server::MySQL, at, copy);
+    Session mysql = Session::Open(Server::MySQL, at);
+    CreateMySQLSource(mysql, source,
+                      {{"i INT", {}},
+                       {"d DECIMAL(12,3)", {}},
+                       {"f FLOAT", {}},
+                       {"t DATETIME", {}},
+                       {"b BIT(1)", {}},
+                       {"x LONGBLOB", {}}},
+                      0);
+    const Copied copied = CopyTable(mysql, source, mysql, copy);
+    EXPECT_EQ(copied.createStatement,
+              "CREATE TABLE `" + copy +
+                  "`(`i` INT,`d` DECIMAL(12,3),`f` FLOAT,`t` DATETIME(6),`b` BIT,`x` LONGBLOB);");
+    auto rows = mysql.Run("SELECT COLUMN_NAME, COLUMN_TYPE, IS_NULLABLE FROM "
+                          "information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() AND "
+                          "TABLE_NAME = " +
+                          Literal(copy) + " ORDER BY ORDINAL_POSITION");
+    const char* expected[][2] = {{"i", "int(11)"},     {"d", "decimal(12,3)"}, {"f", "float"},
+                                 {"t", "datetime(6)"}, {"b", "bit(1)"},        {"x", "longblob"}};
+    for (const auto& e : expected) {
+        ASSERT_FALSE(rows->IsEOF());
+        EXPECT_EQ(rows->Value(0).ToText(), e[0]);
+        EXPECT_EQ(rows->Value(1).ToText(), e[1]);
+        EXPECT_EQ(rows->Value(2).ToText(), "YES");
+        rows->MoveNext();
+    }
+    EXPECT_TRUE(rows->IsEOF());
+}
+
+// ---- Hostile names ----------------------------------------------------------------------
+
+void CopyWithHostileNames(Server target) {
+    VELTRANE_REQUIRE_MYSQL(mysqlAt);
+    ServerCoordinates targetAt = mysqlAt;
+    if (target == Server::Sybase) {
+        VELTRANE_REQUIRE_SYBASE(aseAt);
+        targetAt = aseAt;
+    }
+    // Back-ticks, brackets, quotes, blanks and non-ASCII letters; MySQL allows only the
+    // Basic Multilingual Plane in names, so no 4-byte characters here.
+    const std::string source = TableName("src `q` [b] it's Ünï名");
+    const std::string copy = TableName("dst `q` [b]] it's Ünï名");
+    DropAtExit dropSource(Server::MySQL, mysqlAt, source);
+    DropAtExit dropCopy(target, targetAt, copy);
+    Session mysql = Session::Open(Server::MySQL, mysqlAt);
+    CreateMySQLSource(mysql, source,
+                      {{"`id` INT", {"1", "2"}},
+                       {"`we``ird` TEXT", {Literal("a"), Literal("b")}},
+                       {"`br]ack[et` INT", {"3", "4"}},
+                       {"`it's \"q\"` TEXT", {Literal("c'"), Literal("")}},
+                       {"`sp ace 名` TEXT", {Literal("d"), "NULL"}}},
+                      2);
+    Session to = Session::Open(target, targetAt);
+    const Copied copied = CopyTable(mysql, source, to, copy);
+    EXPECT_EQ(copied.rows, 2);
+
+    auto rows = to.Run("SELECT * FROM " + Quote(target, copy) + " ORDER BY " + Quote(target, "id"));
+    ASSERT_EQ(rows->FieldCount(), 5);
+    const char* names[] = {"id", "we`ird", "br]ack[et", "it's \"q\"", "sp ace 名"};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(rows->Field(i).name, names[i]);
+    }
+    ExpectSameRows(ReadAll(to, copy, "id"), ReadAll(mysql, source, "id"), copied.sourceFields,
+                   target);
+}
+
+TEST(CopyToMySQL, TableAndColumnNamesWithQuotesBracketsBlanksAndUnicode) {
+    CopyWithHostileNames(Server::MySQL);
+}
+
+TEST(CopyToSybase, TableAndColumnNamesWithQuotesBracketsBlanksAndUnicode) {
+    CopyWithHostileNames(Server::Sybase);
+}
+
+} // namespace
+} // namespace veltrane::testing
