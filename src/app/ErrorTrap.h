@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QString>
+#include <exception>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace veltrane {
+
+class Dialogs;
+
+inline const QString kSupportAddress = QStringLiteral("support@harnwick.example");
+inline const QString kTagPrefix = QStringLiteral("Brackwater2017/04/05.");
+
+// The full location tag of a window's handler, e.g. "Brackwater2017/04/05.Form1.Form_Load".
+QString LocationTag(const QString& window, const QString& handler);
+
+// The text of the "Application Error" box. `sql` is given for the two transfer handlers only.
+QString ComposeErrorReport(const QString& description, const QString& tag, unsigned line,
+                           const std::optional<QString>& sql = std::nullopt);
+
+// The failure description of an exception as the user sees it.
+QString FailureDescription(std::exception_ptr failure);
+
+// The failure trap that every button handler and load step arms first. Each numbered statement
+// runs through it; a failure shows one "Application Error" box naming the statement's number and
+// the handler then goes on with the next statement. Nothing ever escapes to the event loop.
+// A failure inside a called procedure is reported at the number of the calling statement,
+// because the procedure simply throws and the trap catches at the statement.
+class ErrorTrap {
+public:
+    ErrorTrap(QString tag, Dialogs& dialogs);
+    // For the transfer handlers: the report ends with "sql: " and the statement text at the
+    // moment of the failure.
+    ErrorTrap(QString tag, Dialogs& dialogs, const std::string& currentSql);
+
+    // A plain statement. True when it completed; after a failure its result is not produced.
+    template <class F> bool Run(unsigned line, F&& statement) {
+        try {
+            std::forward<F>(statement)();
+            return true;
+        } catch (...) {
+            Report(line, std::current_exception());
+            return false;
+        }
+    }
+
+    // The test of a conditional step: true when the guarded statements are to run, which is when
+    // the test held or failed; false only when it evaluated to false.
+    template <class F> bool If(unsigned line, F&& test) {
+        try {
+            return static_cast<bool>(std::forward<F>(test)());
+        } catch (...) {
+            Report(line, std::current_exception());
+            return true;
+        }
+    }
+
+    // A statement that yields a value, e.g. a loop bound. On failure the value is `fallback`,
+    // which is how a handler whose loop head fails says with which bound the body goes on.
+    template <class T, class F> T Value(unsigned line, F&& expression, T fallback) {
+        try {
+            return std::forward<F>(expression)();
+        } catch (...) {
+            Report(line, std::current_exception());
+            return fallback;
+        }
+    }
+
+    // A counted loop `for i = first to last` whose head is statement `line`. When the head
+    // fails, the body still runs with `boundsOnFailure`, if given, or not at all. A failure in
+    // the body is the body's statements' business (they run through this trap themselves).
+    template <class Bounds, class Body>
+    void For(unsigned line, Bounds&& bounds, Body&& body,
+             std::optional<std::pair<long long, long long>> boundsOnFailure = std::nullopt) {
+        std::optional<std::pair<long long, long long>> range;
+        try {
+            range = std::forward<Bounds>(bounds)();
+        } catch (...) {
+            Report(line, std::current_exception());
+            range = boundsOnFailure;
+        }
+        if (!range)
+            return;
+        for (long long i = range->first; i <= range->second; ++i)
+            body(i);
+    }
+
+    // Shows the box for one failure at statement `line`.
+    void Report(unsigned line, std::exception_ptr failure);
+
+    const QString& tag() const { return tag_; }
+
+private:
+    QString tag_;
+    Dialogs& dialogs_;
+    const std::string* currentSql_ = nullptr;
+};
+
+} // namespace veltrane
