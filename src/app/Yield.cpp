@@ -4,9 +4,11 @@
 
 namespace veltrane {
 
-void EventYielder::ProcessEvents() {
+void EventYielder::YieldNow() {
     if (QCoreApplication::instance())
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // Measured after the events ran, so a slow repaint does not make the next call due at once.
+    last_ = CoarseNanos();
 }
 
 EventYielder& ProgramYielder() {

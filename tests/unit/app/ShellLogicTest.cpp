@@ -133,7 +133,7 @@ TEST(EventYielderTest, ProcessesOnlyWhenTheIntervalHasPassed) {
     EXPECT_TRUE(yielder.Yield()); // nothing processed yet: due at once
     EXPECT_FALSE(yielder.Yield());
     EXPECT_FALSE(yielder.Yield());
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_TRUE(yielder.Yield());
     EXPECT_FALSE(yielder.Yield());
 }
