@@ -29,6 +29,12 @@ QString FailureDescription(std::exception_ptr failure);
 // the handler then goes on with the next statement. Nothing ever escapes to the event loop.
 // A failure inside a called procedure is reported at the number of the calling statement,
 // because the procedure simply throws and the trap catches at the statement.
+//
+//     ErrorTrap trap(LocationTag("Form1", "PushButton6_Click"), dialogs_);
+//     trap.Run(100, [&] { pointer_.SetShape(PointerShape::Busy); });
+//     if (trap.If(102, [&] { return TestMySQLConnection(profile); }))
+//         trap.Run(104, [&] { dialogs_.MsgBox("..."); });
+//     trap.Run(106, [&] { pointer_.SetShape(PointerShape::Standard); });
 class ErrorTrap {
 public:
     ErrorTrap(QString tag, Dialogs& dialogs);

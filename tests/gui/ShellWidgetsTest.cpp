@@ -1,4 +1,5 @@
 #include "GuiTestApplication.h"
+#include "app/EndProgram.h"
 #include "app/ErrorTrap.h"
 #include "app/OperationGuard.h"
 #include "app/PointerFeedback.h"
@@ -384,6 +385,29 @@ TEST(OperationGuardGuiTest, SecondClickDuringYieldIsIgnored) {
                                          QStringLiteral("end 1")}));
     button.click(); // once the first ends, the button works again
     EXPECT_EQ(log.back(), QStringLiteral("end 2"));
+}
+
+// A window whose close ends the program, as both real windows do.
+class ClosingWindow : public QWidget {
+protected:
+    void closeEvent(QCloseEvent*) override { EndProgram(); }
+};
+
+TEST(EndProgramDeathTest, ClosingDuringAYieldingOperationEndsAtOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ClosingWindow window;
+            window.show();
+            OperationGuard guard;
+            auto running = guard.Enter();
+            QMetaObject::invokeMethod(&window, &QWidget::close, Qt::QueuedConnection);
+            EventYielder yielder;
+            yielder.YieldNow();
+            std::fputs("the operation went on after the close\n", stderr);
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace
