@@ -9,6 +9,11 @@ QString& TitleStorage() {
     static QString title = kProductName;
     return title;
 }
+
+// Characters as the user sees them: a letter outside the basic plane counts once.
+qsizetype CharacterCount(const QString& text) {
+    return text.toUcs4().size();
+}
 } // namespace
 
 QString ShortenedTitle(const QString& productName) {
@@ -23,7 +28,7 @@ QString ShortenedTitle(const QString& productName) {
         if (blank < 0)
             throw std::invalid_argument("no blank left to shorten the application title at");
         text.truncate(blank);
-    } while (text.size() > 40);
+    } while (CharacterCount(text) > 40);
     return text;
 }
 

@@ -31,6 +31,13 @@ TEST(ApplicationTitleTest, ShortNameWithOneBlankStillLosesItsLastWord) {
     EXPECT_EQ(ShortenedTitle(QStringLiteral("Veltrane Copier12345")), QStringLiteral("Veltrane"));
 }
 
+TEST(ApplicationTitleTest, LengthCountsCharactersNotCodeUnits) {
+    QString word;
+    for (int i = 0; i < 40; ++i)
+        word += QString::fromUcs4(U"\U0001F600");
+    EXPECT_EQ(ShortenedTitle(word + QStringLiteral(" tail")), word);
+}
+
 TEST(ApplicationTitleTest, OneWordIsTheTitleAsItStands) {
     EXPECT_EQ(ShortenedTitle(QStringLiteral("Veltrane")), QStringLiteral("Veltrane"));
     EXPECT_NO_THROW(SetApplicationTitle());
