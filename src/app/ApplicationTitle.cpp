@@ -1,5 +1,6 @@
 #include "app/ApplicationTitle.h"
 
+#include <QList>
 #include <stdexcept>
 
 namespace veltrane {
