@@ -49,12 +49,12 @@ int MessageHandler(DBPROCESS* proc, DBINT number, int, int severity, char* text,
     return 0;
 }
 
-int ErrorHandler(DBPROCESS* proc, int, int dbErr, int, char* dbErrText, char* osErrText) {
+int ErrorHandler(DBPROCESS* proc, int, int dbErr, int osErr, char* dbErrText, char* osErrText) {
     // 20018 only says that the server sent an error, which MessageHandler already holds.
     if (dbErr != SYBESMSG) {
         if (Messages* m = MessagesOf(proc); m && !m->clientError) {
             std::string text = dbErrText ? dbErrText : "DB-Library error";
-            if (osErrText && *osErrText)
+            if (osErr != 0 && osErr != DBNOERR && osErrText && *osErrText)
                 text += std::string(" (") + osErrText + ")";
             m->clientError.emplace(dbErr, std::move(text));
         }
