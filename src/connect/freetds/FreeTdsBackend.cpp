@@ -115,6 +115,10 @@ public:
     // Reads one row from the server into the buffer; false at the end of the rows.
     bool FetchRow();
     // Called when another statement takes the connection away from a streaming result.
+    void RenameField(int index, std::string name) {
+        CheckIndex(index);
+        fields_[static_cast<std::size_t>(index)].name = std::move(name);
+    }
     void Detach() {
         session_ = nullptr;
         interrupted_ = true;
@@ -190,6 +194,9 @@ public:
         auto result = Run("sp_tables", true);
         if (!result)
             throw DatabaseError("sp_tables returned no rows.", 0, "sp_tables");
+        // The names the rest of the program reads, as an OLE DB tables rowset has them.
+        for (const char* name : {"TABLE_NAME", "TABLE_TYPE", "TABLE_OWNER"})
+            result->RenameField(result->FieldIndex(name), name);
         return result;
     }
 
@@ -282,7 +289,7 @@ private:
             ThrowStatementError();
     }
 
-    std::unique_ptr<ResultSet> Run(const std::string& statement, bool forceBuffer = false) {
+    std::unique_ptr<FreeTdsResultSet> Run(const std::string& statement, bool forceBuffer = false) {
         if (proc_ == nullptr)
             throw DatabaseError("The connection is closed.", 0, statement);
         ReleaseStream();

@@ -171,6 +171,8 @@ TEST(AseConnection, OddTableNameAndTablesSchema) {
     auto rs = c->OpenSchema(SchemaKind::Tables);
     ASSERT_NE(rs, nullptr);
     EXPECT_GT(rs->RecordCount(), 0);
+    for (const char* name : {"TABLE_NAME", "TABLE_TYPE", "TABLE_OWNER"})
+        EXPECT_EQ(rs->Field(rs->FieldIndex(name)).name, name);
     bool found = false;
     for (; !rs->IsEOF(); rs->MoveNext()) {
         if (rs->Value("TABLE_NAME") == DbValue::Text("vt odd]name")) {
