@@ -49,6 +49,10 @@ bool SkipIntegration() {
     return Env("VELTRANE_SKIP_INTEGRATION") == "1";
 }
 
+bool SkipSybase() {
+    return SkipIntegration() || Env("VELTRANE_SKIP_ASE") == "1";
+}
+
 std::string MySQLConnectionStringFor(const ServerCoordinates& server) {
     return MySQLConnectionString(server.Profile()).toStdString();
 }

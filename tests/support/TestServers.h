@@ -25,6 +25,9 @@ struct ServerCoordinates {
 bool MySQLServer(ServerCoordinates& out, std::string& whyNot);
 bool SybaseServer(ServerCoordinates& out, std::string& whyNot);
 bool SkipIntegration();
+// True when the Sybase ASE side is to be skipped: VELTRANE_SKIP_INTEGRATION=1, or
+// VELTRANE_SKIP_ASE=1, which scripts/test sets while no TDS test server can be started.
+bool SkipSybase();
 
 std::string MySQLConnectionStringFor(const ServerCoordinates& server);
 std::string SybaseConnectionStringFor(const ServerCoordinates& server);
@@ -33,16 +36,16 @@ std::string SybaseConnectionStringFor(const ServerCoordinates& server);
 
 // Declares `var` with the server's coordinates, or skips / fails the current test when the
 // server is not configured. Use at the top of a TEST body (it may return from it).
-#define VELTRANE_REQUIRE_SERVER_(var, reader)                                                      \
+#define VELTRANE_REQUIRE_SERVER_(var, reader, skip)                                                \
     ::veltrane::testing::ServerCoordinates var;                                                    \
     do {                                                                                           \
         std::string whyNot_;                                                                       \
         if (!::veltrane::testing::reader(var, whyNot_)) {                                          \
-            if (::veltrane::testing::SkipIntegration())                                            \
+            if (::veltrane::testing::skip())                                                       \
                 GTEST_SKIP() << whyNot_;                                                           \
             else                                                                                   \
                 FAIL() << whyNot_;                                                                 \
         }                                                                                          \
     } while (false)
-#define VELTRANE_REQUIRE_MYSQL(var) VELTRANE_REQUIRE_SERVER_(var, MySQLServer)
-#define VELTRANE_REQUIRE_SYBASE(var) VELTRANE_REQUIRE_SERVER_(var, SybaseServer)
+#define VELTRANE_REQUIRE_MYSQL(var) VELTRANE_REQUIRE_SERVER_(var, MySQLServer, SkipIntegration)
+#define VELTRANE_REQUIRE_SYBASE(var) VELTRANE_REQUIRE_SERVER_(var, SybaseServer, SkipSybase)
