@@ -358,7 +358,9 @@ private:
                 field.precision = info.Precision;
                 field.scale = info.Scale;
             } else if (field.type == AdoType::WChar || field.type == AdoType::VarWChar) {
-                field.definedSize = type.size / 2; // characters of UTF-16
+                // Sent as UTF-16 (2 bytes a character); FreeTDS converts such columns to UTF-8
+                // and then reports room for 4 bytes a character.
+                field.definedSize = type.size / (type.wireType == tds::kText ? 4 : 2);
             }
             fields.push_back(std::move(field));
             types.push_back(type);

@@ -17,8 +17,86 @@ template <typename T> T Load(const unsigned char* data) {
     return value;
 }
 
-bool IsUserChar(int userType) {
-    return userType == kUserChar || userType == kUserNChar;
+// Character and binary columns by the server's user type; columns without one (computed
+// values) by FreeTDS's client type.
+AdoType CharacterOrBinaryType(const ColumnType& c) {
+    switch (c.userType) {
+    case kUserChar:
+    case kUserNChar:
+        return AdoType::Char;
+    case kUserVarChar:
+    case kUserSysName:
+    case kUserNVarChar:
+        return AdoType::VarChar;
+    case kUserUniChar:
+        return AdoType::WChar;
+    case kUserUniVarChar:
+        return AdoType::VarWChar;
+    case kUserUniText:
+        return AdoType::LongVarWChar;
+    case kUserText:
+        return AdoType::LongVarChar;
+    case kUserImage:
+        return AdoType::LongVarBinary;
+    case kUserBinary:
+        return AdoType::Binary;
+    case kUserVarBinary:
+    case kUserTimestamp:
+        return AdoType::VarBinary;
+    default:
+        break;
+    }
+    switch (c.wireType) {
+    case kText:
+        return AdoType::LongVarChar;
+    case kUniText:
+    case kNText:
+        return AdoType::LongVarWChar;
+    case kImage:
+        return AdoType::LongVarBinary;
+    case kBinary:
+    case kVarBinary:
+    case kLongBinary:
+        return AdoType::VarBinary;
+    default:
+        return AdoType::VarChar;
+    }
+}
+
+// UTF-16LE to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf8FromUtf16(const unsigned char* data, std::int64_t length) {
+    std::string out;
+    out.reserve(static_cast<std::size_t>(length) * 3 / 2);
+    const auto unit = [data](std::int64_t i) {
+        return static_cast<std::uint32_t>(data[2 * i] | (data[2 * i + 1] << 8));
+    };
+    const std::int64_t units = length / 2;
+    for (std::int64_t i = 0; i < units; ++i) {
+        std::uint32_t cp = unit(i);
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 &&
+            unit(i + 1) <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
 }
 
 AdoType SignedBySize(int size) {
@@ -164,30 +242,14 @@ AdoType AdoTypeOf(const ColumnType& c) {
     case kChar:
     case kVarChar:
     case kLongChar:
-        if (c.userType == kUserUniChar)
-            return AdoType::WChar;
-        if (c.userType == kUserUniVarChar)
-            return AdoType::VarWChar;
-        if (c.wireType == kChar || IsUserChar(c.userType))
-            return AdoType::Char;
-        return AdoType::VarChar;
     case kText:
-        return c.userType == kUserUniText ? AdoType::LongVarWChar : AdoType::LongVarChar;
     case kUniText:
     case kNText:
-        return AdoType::LongVarWChar;
-    case kImage:
-        return c.userType == kUserUniText ? AdoType::LongVarWChar : AdoType::LongVarBinary;
     case kBinary:
     case kVarBinary:
     case kLongBinary:
-        if (c.userType == kUserUniChar)
-            return AdoType::WChar;
-        if (c.userType == kUserUniVarChar)
-            return AdoType::VarWChar;
-        if (c.wireType == kBinary || c.userType == kUserBinary)
-            return AdoType::Binary;
-        return AdoType::VarBinary;
+    case kImage:
+        return CharacterOrBinaryType(c);
     default:
         return AdoType::Empty;
     }
@@ -368,6 +430,9 @@ DbValue DecodeValue(const ColumnType& c, const unsigned char* data, std::int64_t
     default:
         break;
     }
+    // unitext arrives as an image column in UTF-16 that FreeTDS does not convert.
+    if (c.wireType == kImage && c.userType == kUserUniText)
+        return DbValue::Text(Utf8FromUtf16(data, length));
     const std::string bytes(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
     switch (AdoTypeOf(c)) {
     case AdoType::Binary:

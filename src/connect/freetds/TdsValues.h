@@ -58,11 +58,18 @@ enum WireType : int {
 // ASE user type numbers that tell columns of one wire type apart.
 enum UserType : int {
     kUserChar = 1,
+    kUserVarChar = 2,
     kUserBinary = 3,
+    kUserVarBinary = 4,
+    kUserSysName = 18,
+    kUserText = 19,
+    kUserImage = 20,
     kUserNChar = 24,
+    kUserNVarChar = 25,
     kUserUniChar = 34,
     kUserUniVarChar = 35,
     kUserUniText = 36,
+    kUserTimestamp = 80,
 };
 
 struct ColumnType {
@@ -71,7 +78,8 @@ struct ColumnType {
     int size = 0; // the column's maximum length in bytes
 };
 
-// The ADO type code of a column.
+// The ADO type code of a column. For character and binary columns FreeTDS reports only its
+// client type (char, text, binary, image), so the server's user type decides.
 AdoType AdoTypeOf(const ColumnType& column);
 
 // Number of bytes (sign byte included) of a numeric of this precision on the wire.

@@ -92,6 +92,17 @@ TEST(TdsValues, AdoCodesOfEveryAseType) {
         {{kVarBinary, 4, 4}, AdoType::VarBinary},
         {{kLongBinary, 4, 1000}, AdoType::VarBinary},
         {{kImage, 20, 0}, AdoType::LongVarBinary},
+        // What FreeTDS 1.3 reports: its client type (char, text, binary) with the server's
+        // user type, which alone tells varchar from char and unichar from text.
+        {{kChar, 2, 20}, AdoType::VarChar},
+        {{kChar, 18, 30}, AdoType::VarChar},
+        {{kText, kUserUniChar, 12}, AdoType::WChar},
+        {{kText, kUserUniVarChar, 40}, AdoType::VarWChar},
+        {{kBinary, 4, 10}, AdoType::VarBinary},
+        {{kBinary, 80, 8}, AdoType::VarBinary},
+        // Computed columns carry no user type.
+        {{kChar, 0, 3}, AdoType::VarChar},
+        {{kBinary, 0, 3}, AdoType::VarBinary},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(AdoTypeOf(c.column), c.expected)
@@ -194,6 +205,22 @@ TEST(TdsValues, TextAndBinaryKeepEveryByte) {
     EXPECT_EQ(Decode(kImage, raw, 20), DbValue::Binary(text));
     EXPECT_EQ(DecodeValue(ColumnType{kText, 19, 0}, raw.data(), 0), DbValue::Text(""));
     EXPECT_THROW(Decode(0x99, raw), DatabaseError);
+}
+
+// unitext arrives as UTF-16LE in an image column, which FreeTDS leaves unconverted.
+TEST(TdsValues, UnitextIsConvertedFromUtf16) {
+    const std::vector<unsigned char> utf16 = {'a',  0,    0x16, 0x04, 0x2d, 0x4e,
+                                              0x3d, 0xd8, 0x00, 0xde, 0,    0};
+    EXPECT_EQ(Decode(kImage, utf16, kUserUniText),
+              DbValue::Text(std::string("a\xD0\x96\xE4\xB8\xAD\xF0\x9F\x98\x80\0", 11)));
+    // An unpaired surrogate cannot become UTF-8: it reads as U+FFFD, the rest intact.
+    const std::vector<unsigned char> unpaired = {0x00, 0xd8, 'b', 0};
+    EXPECT_EQ(Decode(kImage, unpaired, kUserUniText), DbValue::Text("\xEF\xBF\xBD"
+                                                                    "b"));
+    // Other image columns stay bytes.
+    EXPECT_EQ(Decode(kImage, unpaired, 20), DbValue::Binary(std::string("\x00\xd8"
+                                                                        "b\0",
+                                                                        4)));
 }
 
 } // namespace
