@@ -12,6 +12,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -120,16 +121,46 @@ Copied CopyTable(Session& source, const std::string& sourceTable, Session& targe
     return copied;
 }
 
+// Every row of `table` ordered by the column `orderBy`. Sybase ASE refuses ORDER BY on a text
+// column, and every column of a copy toward it is text, so there the rows are ordered here, by
+// number where both values are whole numbers.
 std::vector<std::vector<DbValue>> ReadAll(Session& session, const std::string& table,
                                           const std::string& orderBy) {
     std::vector<std::vector<DbValue>> out;
-    auto rows = session.Run("SELECT * FROM " + Quote(session.server, table) + " ORDER BY " +
-                            Quote(session.server, orderBy));
+    const bool orderHere = session.server == Server::Sybase;
+    std::string select = "SELECT * FROM " + Quote(session.server, table);
+    if (!orderHere)
+        select += " ORDER BY " + Quote(session.server, orderBy);
+    auto rows = session.Run(select);
+    int key = -1;
     for (; rows && !rows->IsEOF(); rows->MoveNext()) {
         auto& row = out.emplace_back();
         for (int i = 0; i < rows->FieldCount(); ++i) {
             row.push_back(rows->Value(i));
         }
+        key = rows->FieldIndex(orderBy);
+    }
+    if (orderHere && key >= 0) {
+        const auto number = [](const DbValue& v, long long& n) {
+            const std::string text = v.IsNull() ? "" : v.ToText();
+            std::size_t used = 0;
+            try {
+                n = std::stoll(text, &used);
+            } catch (const std::exception&) {
+                return false;
+            }
+            return used == text.size();
+        };
+        std::stable_sort(out.begin(), out.end(), [&](const auto& a, const auto& b) {
+            const DbValue& x = a[static_cast<std::size_t>(key)];
+            const DbValue& y = b[static_cast<std::size_t>(key)];
+            if (x.IsNull() || y.IsNull())
+                return x.IsNull() && !y.IsNull();
+            long long nx = 0, ny = 0;
+            if (number(x, nx) && number(y, ny))
+                return nx < ny;
+            return x.ToText() < y.ToText();
+        });
     }
     return out;
 }
