@@ -8,7 +8,8 @@
 namespace tdsserver {
 
 inline const Login kSa{"sa", "sa-secret"};
-inline const Login kAlice{"alice", "wonder land;'\"]"};
+// A second login whose password has a blank and quotes in it.
+inline const Login kAlice{"alice", "wonder land'\"x"};
 
 class ServerTest : public ::testing::Test {
 protected:
