@@ -94,7 +94,9 @@ void ServerProcess::Cleanup() {
 void ServerProcess::Start(const std::vector<Login>& logins, std::chrono::milliseconds timeout) {
     if (pid_ > 0)
         throw std::runtime_error("the server is already running");
-    dataDirectory_ = MakeTemporaryDirectory("tdsserver-test-");
+    if (dataDirectory_.empty())
+        dataDirectory_ = MakeTemporaryDirectory("tdsserver-test-");
+    laterOutput_.clear();
 
     std::vector<std::string> args = {ASE_TESTSERVER_PATH, "--port", "0", "--data-dir",
                                      dataDirectory_.string()};
@@ -183,7 +185,7 @@ std::string ServerProcess::LaterOutput() {
     return laterOutput_;
 }
 
-int ServerProcess::Stop(std::chrono::milliseconds timeout) {
+int ServerProcess::Stop(std::chrono::milliseconds timeout, bool keepData) {
     if (pid_ <= 0)
         return -1;
     ::kill(pid_, SIGTERM);
@@ -200,9 +202,15 @@ int ServerProcess::Stop(std::chrono::milliseconds timeout) {
     // The pipe reaches end of file once the server (and anything it started) has gone.
     if (drainer_.joinable())
         drainer_.join();
-    std::error_code ignored;
-    std::filesystem::remove_all(dataDirectory_, ignored);
-    dataDirectory_.clear();
+    if (stdoutFd_ >= 0) {
+        ::close(stdoutFd_);
+        stdoutFd_ = -1;
+    }
+    if (!keepData) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dataDirectory_, ignored);
+        dataDirectory_.clear();
+    }
     return result;
 }
 

@@ -28,12 +28,14 @@ public:
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
 
-    // Starts the server with these logins (the first one is the usual test login).
+    // Starts the server with these logins (the first one is the usual test login), in a fresh
+    // data directory or, after Stop(keepData = true), in the one it had.
     void Start(const std::vector<Login>& logins,
                std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Sends SIGTERM and waits for the exit; returns the exit status, or -(signal number) when
     // the process died of a signal, or -1000 when it had to be killed after `timeout`.
-    int Stop(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    // The data directory is removed unless `keepData`.
+    int Stop(std::chrono::milliseconds timeout = std::chrono::seconds(20), bool keepData = false);
 
     bool Running() const { return pid_ > 0; }
     int Port() const { return port_; }

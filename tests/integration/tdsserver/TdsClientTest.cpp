@@ -159,7 +159,10 @@ TEST_F(TdsClient, BracketedNames) {
     c->Execute("create table [odd]]name] (v varchar(5))");
     c->Execute("insert [odd]]name] values ('x')");
     EXPECT_EQ(Scalar(*c, "select v from [odd]]name]"), DbValue::Text("x"));
-    EXPECT_EQ(Scalar(*c, "select object_id('odd]name')").IsNull(), false);
+    // object_id takes the name itself, as the program's existence checks pass it.
+    EXPECT_FALSE(Scalar(*c, "select object_id('odd]name')").IsNull());
+    EXPECT_FALSE(Scalar(*c, "select object_id('my table')").IsNull());
+    EXPECT_TRUE(Scalar(*c, "select object_id('my table2')").IsNull());
 
     const auto tables = Tables(*c);
     EXPECT_EQ(tables.count({"dbo", "my table"}), 1u) << "trailing blanks are not part of the name";
@@ -275,7 +278,7 @@ TEST_F(TdsClient, LongLiteralIntoText) {
 
 TEST_F(TdsClient, ErrorNumbersAndTexts) {
     auto c = Open();
-    c->Execute("create table en (a int)");
+    c->Execute("create table en (a int) create table en_d (d datetime) create table en_t (t text)");
     struct Case {
         std::string sql;
         int number;
@@ -290,6 +293,20 @@ TEST_F(TdsClient, ErrorNumbersAndTexts) {
          "Cannot drop the table 'en_missing', because it doesn't exist in the system catalogs."},
         {"select nope from en", 207, "Invalid column name 'nope'."},
         {"select 'abc", 105, "Unclosed quote before the character string 'abc'."},
+        {"insert en values (1, 2)", 213, ""},
+        {"insert en values ('abc')", 257,
+         "Implicit conversion from datatype 'VARCHAR' to 'INT' is not allowed.  Use the CONVERT "
+         "function to run this query."},
+        {"insert en_d values ('not a date')", 249,
+         "Syntax error during implicit conversion of VARCHAR value 'not a date' to a DATETIME "
+         "field."},
+        {"select t from en_t order by t", 420,
+         "TEXT, IMAGE and UNITEXT datatypes cannot be used in an ORDER BY clause."},
+        {"select * from en_t where t = 'x'", 306,
+         "TEXT, IMAGE and UNITEXT datatypes may not be used in the WHERE or HAVING clause, except "
+         "with the LIKE expression and the IS NULL predicate."},
+        {"use en_no_such_db", 911, "Attempt to locate entry in sysdatabases for database"},
+        {"exec sp_no_such_procedure", 2812, ""},
     };
     for (const Case& k : cases) {
         const DatabaseError e = ErrorOf(*c, k.sql);
@@ -298,6 +315,43 @@ TEST_F(TdsClient, ErrorNumbersAndTexts) {
         EXPECT_EQ(e.Statement(), k.sql);
         EXPECT_EQ(Scalar(*c, "select 'usable'"), DbValue::Text("usable")) << "after " << k.sql;
     }
+}
+
+TEST_F(TdsClient, DatetimeValuesRoundAsAseDoes) {
+    auto c = Open();
+    c->Execute("create table dr (id int, d datetime, s smalldatetime null, b bigdatetime null)");
+    c->Execute("insert dr values (1, '2024-01-01 10:00:00.997', null, null) "
+               "insert dr values (2, '2024-01-01 10:00:00.998', null, null) "
+               "insert dr values (3, '2024-12-31 23:59:59.999', null, null) "
+               "insert dr values (4, 'Feb 29 2024 1:14:15:123PM', '2024-02-29 13:14', "
+               "'2024-02-29 13:14:15.123456')");
+    auto rs = c->Execute("select d, s, b from dr order by id");
+    ASSERT_NE(rs, nullptr);
+    ASSERT_EQ(rs->RecordCount(), 4);
+    EXPECT_EQ(rs->Value(0).ToText(), "2024-01-01 10:00:00.997");
+    rs->MoveNext();
+    EXPECT_EQ(rs->Value(0).ToText(), "2024-01-01 10:00:00.997") << ".998 rounds down to .997";
+    rs->MoveNext();
+    EXPECT_EQ(rs->Value(0).ToText(), "2025-01-01 00:00:00.000") << ".999 rounds up";
+    rs->MoveNext();
+    EXPECT_EQ(rs->Value(0).ToText(), "2024-02-29 13:14:15.123");
+    EXPECT_EQ(rs->Value(1).ToText(), "2024-02-29 13:14:00");
+    EXPECT_EQ(rs->Value(2).ToText(), "2024-02-29 13:14:15.123456");
+}
+
+TEST_F(TdsClient, TransactionsRollBack) {
+    auto c = Open();
+    c->Execute("create table tr (a int)");
+    c->Execute("insert tr values (1)");
+    c->Execute("begin tran insert tr values (2) insert tr values (3)");
+    EXPECT_EQ(Scalar(*c, "select @@trancount"), DbValue::Int(1));
+    EXPECT_EQ(Scalar(*c, "select count(*) from tr"), DbValue::Int(3));
+    c->Execute("rollback tran");
+    EXPECT_EQ(Scalar(*c, "select @@trancount"), DbValue::Int(0));
+    EXPECT_EQ(Scalar(*c, "select count(*) from tr"), DbValue::Int(1));
+    c->Execute("begin transaction insert tr values (4) commit");
+    auto other = Open();
+    EXPECT_EQ(Scalar(*other, "select count(*) from tr"), DbValue::Int(2));
 }
 
 // --- Owners, views and the tables schema --------------------------------------------------------
@@ -352,6 +406,12 @@ TEST_F(TdsClient, TablesSchemaListsTablesViewsAndSystemTables) {
     std::string type = Scalar(*c, "select type from sysobjects where name = 'sch_t'").ToText();
     type.erase(type.find_last_not_of(' ') + 1);
     EXPECT_EQ(type, "U");
+    // sp_tables with a name pattern and a type list, as a language command.
+    auto views = c->Execute("sp_tables 'sch%', null, null, \"'VIEW'\"");
+    ASSERT_NE(views, nullptr);
+    ASSERT_EQ(views->RecordCount(), 1);
+    EXPECT_EQ(views->Value("table_name"), DbValue::Text("sch_v"));
+
     c->Execute("drop view sch_v");
     EXPECT_EQ(Tables(*c).count({"dbo", "sch_v"}), 0u);
 }
@@ -375,6 +435,62 @@ TEST_F(TdsClient, StreamLeftEarlyIsCancelledAndTheConnectionGoesOn) {
     EXPECT_EQ(Scalar(*c, "select count(*) from st"), DbValue::Int(1 << 15));
     EXPECT_THROW(rs->MoveNext(), DatabaseError);
     EXPECT_EQ(Scalar(*c, "select count(*) from st where id = 32768"), DbValue::Int(1));
+}
+
+TEST_F(TdsClient, DataSurvivesARestart) {
+    {
+        auto c = Open();
+        c->Execute("create database kept_db");
+        c->Execute("create table kept_db..kept (id int, t text null, m money)");
+        c->Execute("insert kept_db..kept values (1, 'persisted', 12.3456)");
+        c->Execute("create view kept_db.dbo.kept_v as select id from kept_db..kept");
+    }
+    ASSERT_EQ(server_.Stop(std::chrono::seconds(20), true), 0);
+    ASSERT_NO_THROW(server_.Start({kSa, kAlice}));
+    auto c = Open(kSa, "kept_db");
+    auto rs = c->Execute("select id, t, m from kept");
+    ASSERT_NE(rs, nullptr);
+    ASSERT_EQ(rs->RecordCount(), 1);
+    EXPECT_EQ(rs->Value(1), DbValue::Text("persisted"));
+    EXPECT_EQ(rs->Value(2).ToText(), "12.3456");
+    EXPECT_EQ(Scalar(*c, "select id from kept_v"), DbValue::Int(1));
+    EXPECT_EQ(ErrorOf(*c, "create database kept_db").NativeError() != 0, true);
+}
+
+TEST_F(TdsClient, CreateDatabaseRaceHasOneWinner) {
+    constexpr int kRacers = 4;
+    std::vector<std::unique_ptr<Connection>> connections;
+    for (int i = 0; i < kRacers; ++i)
+        connections.push_back(Open());
+    std::atomic<int> started{0};
+    std::atomic<int> created{0};
+    std::vector<int> errors(kRacers, 0);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kRacers; ++i) {
+        threads.emplace_back([&, i] {
+            ++started;
+            while (started.load() < kRacers)
+                std::this_thread::yield();
+            try {
+                connections[static_cast<std::size_t>(i)]->Execute("create database raced");
+                ++created;
+            } catch (const DatabaseError& e) {
+                errors[static_cast<std::size_t>(i)] = e.NativeError();
+            }
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(created.load(), 1) << "exactly one create database succeeds";
+    for (int i = 0; i < kRacers; ++i) {
+        auto& c = *connections[static_cast<std::size_t>(i)];
+        c.Execute("use raced");
+        c.Execute("create table r" + std::to_string(i) + " (a int)");
+        c.Execute("insert r" + std::to_string(i) + " values (" + std::to_string(i) + ")");
+    }
+    auto check = Open(kSa, "raced");
+    for (int i = 0; i < kRacers; ++i)
+        EXPECT_EQ(Scalar(*check, "select a from r" + std::to_string(i)), DbValue::Int(i));
 }
 
 TEST_F(TdsClient, ConcurrentClientsWithTheirOwnDatabases) {

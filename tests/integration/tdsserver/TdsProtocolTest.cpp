@@ -272,6 +272,33 @@ TEST_F(TdsProtocol, LoginInSmallPacketsIsReassembled) {
     EXPECT_EQ(RowsOf(Run(*client, "select 'ok' r")).at(0).at("r"), "ok");
 }
 
+TEST_F(TdsProtocol, LargerPacketSizeIsAnnouncedAndUsable) {
+    auto client = Open();
+    client->SendMessage(tds::kPacketLogin,
+                        BuildLoginRecord(kSa.user, kSa.password, "TSQL", "4096"));
+    const auto reply = client->ReadResponse();
+    ASSERT_EQ(First(reply, tds::kLoginAck)->ackStatus, 5) << Describe(reply);
+    std::string announced;
+    for (const Token& t : Filter(reply, tds::kEnvChange))
+        if (t.envType == 4)
+            announced = t.newValue;
+    EXPECT_EQ(announced, "4096") << Describe(reply);
+    // A request in packets of the new size, and a reply larger than one packet.
+    const std::string value(6000, 'w');
+    std::string payload;
+    payload += static_cast<char>(tds::kLanguage);
+    const std::string sql = "select '" + value + "' v";
+    PutU32(payload, static_cast<std::uint32_t>(sql.size() + 1));
+    payload += '\0';
+    payload += sql;
+    const std::size_t before = client->PacketsRead();
+    client->SendMessage(tds::kPacketNormal, payload, 4096);
+    const auto rows = RowsOf(client->ReadResponse());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].at("v"), value);
+    EXPECT_GE(client->PacketsRead() - before, 2u) << "6000 bytes do not fit one 4096-byte packet";
+}
+
 TEST_F(TdsProtocol, NonLoginFirstPacketClosesOnlyThatSocket) {
     {
         RawTdsClient prelogin(Port());
