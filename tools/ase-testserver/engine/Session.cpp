@@ -1172,6 +1172,14 @@ RowSet SessionImpl::SystemRows(DbHandle& h, const std::string& name) {
 
 std::vector<std::int64_t> SessionImpl::MatchingRows(const RowSet& set, const Expr* where) {
     std::vector<std::int64_t> out;
+    if (where && !set.columns.empty()) {
+        // Type errors show even when no row is read.
+        const std::vector<Value> nullRow(set.columns.size());
+        RowContext ctx;
+        ctx.set = &set;
+        ctx.row = &nullRow;
+        EvalCondition(*where, ctx);
+    }
     for (std::size_t i = 0; i < set.rows.size(); ++i) {
         if (Cancelled()) {
             break;
@@ -2294,6 +2302,7 @@ Tri SessionImpl::EvalCondition(const Expr& e, const RowContext& ctx) {
     auto compare = [&](const std::string& op, const Datum& a, const Datum& b) {
         lobCheck(a);
         lobCheck(b);
+        CheckComparable(a.type.type, b.type.type);
         if (a.value.isNull || b.value.isNull) {
             return Tri::Unknown;
         }

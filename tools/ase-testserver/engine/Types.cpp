@@ -1256,6 +1256,15 @@ Datum AssignToColumn(const Datum& in, const ColumnType& column) {
     return out;
 }
 
+void CheckComparable(AseType a, AseType b) {
+    const bool ok = (IsNumberType(a) && IsNumberType(b)) || (IsStringType(a) && IsStringType(b)) ||
+                    (IsBinaryType(a) && IsBinaryType(b)) ||
+                    ((IsDateType(a) || IsStringType(a)) && (IsDateType(b) || IsStringType(b)));
+    if (!ok) {
+        NotAllowed(b, a, false);
+    }
+}
+
 int CompareData(const Datum& a, const Datum& b) {
     const AseType ta = a.type.type;
     const AseType tb = b.type.type;

@@ -77,6 +77,9 @@ Datum ConvertDatum(const Datum& in, ColumnType target, bool explicitConversion, 
 // too-long strings are cut. NULL checks are left to the caller.
 Datum AssignToColumn(const Datum& in, const ColumnType& column);
 
+// Throws msg 257 when values of these types cannot be compared.
+void CheckComparable(AseType a, AseType b);
+
 // Orders two non-NULL data; throws msg 257 when the types cannot be compared.
 int CompareData(const Datum& a, const Datum& b);
 
