@@ -13,6 +13,7 @@
 #include <regex>
 #include <set>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tdsserver {
@@ -634,6 +635,180 @@ TEST_F(TdsProtocol, NullableColumnsUseTheNullableWireTypes) {
     EXPECT_EQ(sparse[31].textPointerLength, 0) << "a NULL text has pointer length 0";
     EXPECT_EQ(sparse[14].bytes, Le32(0) + Le32(0));
     EXPECT_EQ(sparse[25].bytes, "c    ");
+}
+
+TEST_F(TdsProtocol, UnicodeBitAndBigDateTimeWireFormats) {
+    auto client = Connect();
+    Run(*client, "create table uw (u univarchar(10), uc unichar(3), bt bit,"
+                 " bd bigdatetime, bdn bigdatetime null, btm bigtime)");
+    Run(*client, "insert uw values ('\xD0\x96x', 'e', 1, '1900-01-01 00:00:00.000001', null,"
+                 " '00:00:01.5')");
+    const auto reply = Run(*client, "select u, uc, bt, bd, bdn, btm from uw");
+    const Token* format = First(reply, tds::kRowFmt);
+    ASSERT_NE(format, nullptr) << Describe(reply);
+    ASSERT_EQ(format->columns.size(), 6u);
+    const auto& cols = format->columns;
+    EXPECT_EQ(int(cols[0].type), int(tds::kLongBinary)) << "univarchar travels as LONGBINARY";
+    EXPECT_EQ(cols[0].userType, 35u);
+    EXPECT_EQ(cols[0].maxLength, 20u) << "10 characters of UTF-16";
+    EXPECT_EQ(int(cols[1].type), int(tds::kLongBinary));
+    EXPECT_EQ(cols[1].userType, 34u);
+    EXPECT_EQ(int(cols[2].type), int(tds::kBit));
+    EXPECT_EQ(int(cols[3].type), int(tds::kBigDateTime));
+    EXPECT_EQ(cols[3].maxLength, 8u);
+    EXPECT_EQ(cols[3].precision, 6);
+    EXPECT_EQ(int(cols[4].type), int(tds::kBigDateTime));
+    EXPECT_NE(cols[4].status & 0x20, 0u);
+    EXPECT_EQ(int(cols[5].type), int(tds::kBigTime));
+
+    const Token* row = First(reply, tds::kRow);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->values[0].bytes, std::string("\x16\x04x\0", 4)) << "UTF-16LE of 'Жx'";
+    EXPECT_EQ(row->values[1].bytes, std::string("e\0 \0 \0", 6))
+        << "unichar NOT NULL is padded to its 3 characters";
+    EXPECT_EQ(row->values[2].bytes, std::string("\x01", 1));
+    // FreeTDS counts bigdatetime in microseconds from 0000-01-01: 693961 days before 1900.
+    EXPECT_EQ(row->values[3].bytes, Le64(693961ull * 86400000000ull + 1));
+    EXPECT_FALSE(row->values[4].bytes.has_value());
+    EXPECT_EQ(row->values[5].bytes, Le64(1500000));
+}
+
+TEST_F(TdsProtocol, LoginProbesOfNewerFreeTdsVersions) {
+    auto client = Connect();
+    Run(*client, "create database probedb");
+    // FreeTDS 1.4.13 and later, one statement per line.
+    auto reply = client->Language("SET TEXTSIZE 64512\nSELECT @@spid spid\nUSE [probedb]\n"
+                                  "SELECT CONVERT(NVARCHAR(3), 'abc') nvc\n"
+                                  "EXECUTE ('SELECT CONVERT(UNIVARCHAR(3), ''xyz'') uvc')\n");
+    std::string seen = Describe(reply);
+    EXPECT_EQ(FirstError(reply), nullptr) << seen;
+    std::map<std::string, ColumnFormat> columns;
+    std::map<std::string, std::string> values;
+    for (const Token& t : reply)
+        for (const ColumnFormat& c : t.columns)
+            columns[c.name] = c;
+    for (const auto& row : RowsOf(reply))
+        for (const auto& [name, value] : row)
+            values[name] = value;
+    ASSERT_EQ(columns.count("spid"), 1u) << "FreeTDS 1.4 uses the row only when named spid";
+    EXPECT_TRUE(columns["spid"].type == tds::kInt4 || columns["spid"].type == tds::kIntN);
+    ASSERT_EQ(columns.count("nvc"), 1u) << seen;
+    EXPECT_EQ(values["nvc"], "abc");
+    EXPECT_EQ(columns["nvc"].maxLength % 3, 0u) << "FreeTDS divides the size by 3";
+    ASSERT_EQ(columns.count("uvc"), 1u) << seen;
+    EXPECT_EQ(int(columns["uvc"].type), int(tds::kLongBinary));
+    EXPECT_EQ(columns["uvc"].userType, 35u);
+    EXPECT_EQ(values["uvc"], std::string("x\0y\0z\0", 6));
+    const Token* env = First(reply, tds::kEnvChange);
+    ASSERT_NE(env, nullptr) << seen;
+    EXPECT_EQ(env->newValue, "probedb");
+
+    // FreeTDS 1.4.1 to 1.4.12: one line, no separators.
+    reply = client->Language("SELECT @@spid AS spid USE [master] SELECT CAST('abc' AS "
+                             "NVARCHAR(3)) AS nvc, CAST('xyz' AS UNIVARCHAR(3)) AS uvc");
+    seen = Describe(reply);
+    EXPECT_EQ(FirstError(reply), nullptr) << seen;
+    const auto rows = RowsOf(reply);
+    ASSERT_EQ(rows.size(), 2u) << seen;
+    EXPECT_EQ(rows[1].at("nvc"), "abc");
+    EXPECT_EQ(rows[1].at("uvc"), std::string("x\0y\0z\0", 6));
+}
+
+TEST_F(TdsProtocol, EmptyBatchesGetAFinalDone) {
+    auto client = Connect();
+    for (const std::string sql : {"   ", "-- only a comment", "/* block */\n", ";"}) {
+        const auto reply = client->Language(sql);
+        ASSERT_FALSE(reply.empty());
+        EXPECT_EQ(reply.back().id, tds::kDone) << "'" << sql << "': " << Describe(reply);
+        EXPECT_EQ(reply.back().doneStatus & tds::kDoneMore, 0) << Describe(reply);
+        EXPECT_EQ(First(reply, tds::kRow), nullptr);
+    }
+    EXPECT_EQ(RowsOf(Run(*client, "select 'after' a")).at(0).at("a"), "after");
+}
+
+// --- Robustness ---------------------------------------------------------------------------------
+
+TEST_F(TdsProtocol, ClientVanishingMidResultLeavesTheServerServing) {
+    {
+        auto setup = Connect();
+        Run(*setup, "create table gone (v varchar(250))");
+        Run(*setup, "insert gone values ('" + std::string(250, 'g') + "')");
+        std::string doubling;
+        for (int i = 0; i < 15; ++i)
+            doubling += "insert gone select v from gone\n";
+        Run(*setup, doubling);
+    }
+    for (int round = 0; round < 3; ++round) {
+        RawTdsClient quitter(Port());
+        quitter.Login(kSa.user, kSa.password);
+        quitter.SendLanguage("select v from gone");
+        for (int rows = 0; rows < 10;)
+            if (quitter.ReadToken().id == tds::kRow)
+                ++rows;
+        // Leaves without reading the remaining ~8 MB: the server's writes then fail.
+    }
+    std::this_thread::sleep_for(200ms);
+    auto client = Connect();
+    EXPECT_EQ(RowsOf(Run(*client, "select count(*) n from gone")).at(0).at("n"), Le32(1u << 15));
+}
+
+TEST_F(TdsProtocol, MalformedRequestsGetAnErrorOrAClosedSocket) {
+    const std::vector<std::pair<std::uint8_t, std::string>> bad = {
+        {tds::kPacketNormal, std::string("\x99\x01\x02", 3)},             // unknown token
+        {tds::kPacketNormal, std::string("\x21\xff\xff\x00\x00\x00", 6)}, // length past the end
+        {tds::kPacketNormal, std::string("\xe6\x05\x00\x20xy", 6)},       // RPC name past the end
+        {tds::kPacketNormal, std::string("\xa6\x01\x00", 3)},             // truncated OPTIONCMD
+        {0x07, std::string("\x01\x02\x03", 3)},                           // bulk data, never asked
+    };
+    for (const auto& [type, payload] : bad) {
+        auto client = Connect();
+        client->SendMessage(type, payload);
+        // Either a reply that ends in a DONE carrying the error bit, or a closed socket.
+        try {
+            const auto reply = client->ReadResponse();
+            EXPECT_TRUE(reply.back().IsDone()) << Describe(reply);
+            EXPECT_NE(reply.back().doneStatus & tds::kDoneError, 0) << Describe(reply);
+        } catch (const ProtocolError& e) {
+            EXPECT_NE(std::string(e.what()).find("closed"), std::string::npos) << e.what();
+        }
+    }
+    // A header whose length is below 8, and a truncated login record.
+    {
+        RawTdsClient raw(Port());
+        raw.SendRawBytes(std::string("\x0f\x01\x00\x03\x00\x00\x00\x00", 8));
+        EXPECT_TRUE(raw.WaitForClose());
+    }
+    {
+        RawTdsClient raw(Port());
+        raw.SendMessage(tds::kPacketLogin, BuildLoginRecord("sa", "x").substr(0, 50));
+        try {
+            const auto reply = raw.ReadResponse();
+            const Token* ack = First(reply, tds::kLoginAck);
+            EXPECT_TRUE(ack == nullptr || ack->ackStatus != 5) << Describe(reply);
+        } catch (const ProtocolError&) {
+            // A closed socket is an answer too.
+        }
+    }
+    auto client = Connect();
+    EXPECT_EQ(RowsOf(Run(*client, "select 'alive' a")).at(0).at("a"), "alive");
+}
+
+TEST_F(TdsProtocol, StopsCleanlyWithClientsConnected) {
+    auto idle = Connect();
+    auto busy = Connect();
+    Run(*busy, "create table sc (v varchar(200))");
+    Run(*busy, "insert sc values ('" + std::string(200, 's') + "')");
+    std::string doubling;
+    for (int i = 0; i < 15; ++i)
+        doubling += "insert sc select v from sc\n";
+    Run(*busy, doubling);
+    busy->SendLanguage("select v from sc"); // left unread: the server blocks in a write
+    std::this_thread::sleep_for(300ms);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(server_.Stop(std::chrono::seconds(10)), 0)
+        << "SIGTERM with a client idle and another one not reading";
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_TRUE(idle->WaitForClose(5s));
 }
 
 TEST_F(TdsProtocol, EmptyStringTravelsAsOneBlank) {
