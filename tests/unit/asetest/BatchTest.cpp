@@ -265,6 +265,21 @@ TEST_F(BatchTest, BracketedNames) {
     Ok("create table " + okName + " (a int)");
 }
 
+TEST_F(BatchTest, DeepNestingGivesErrors) {
+    std::string deep = "select " + std::string(5000, '(') + "1" + std::string(5000, ')');
+    EXPECT_EQ(Error(deep).number, 191);
+    std::string conditions =
+        "select 1 where " + std::string(3000, '(') + "1 = 1" + std::string(3000, ')');
+    EXPECT_EQ(Error(conditions).number, 191);
+    Ok("create table t (a int) insert t values (1) create view v0 as select a from t");
+    for (int i = 1; i <= 16; ++i) {
+        Ok("create view v" + std::to_string(i) + " as select a from v" + std::to_string(i - 1));
+    }
+    EXPECT_EQ(Scalar("select a from v15").integer, 1);
+    EXPECT_EQ(Error("create view v17 as select a from v16").number, 217);
+    Ok("create table ok (a int)"); // the session goes on
+}
+
 TEST_F(BatchTest, CancelStopsBeforeTheNextStatement) {
     Ok("create table t (a int)");
     cancelled_ = true;

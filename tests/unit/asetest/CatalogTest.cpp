@@ -28,6 +28,11 @@ TEST_F(CatalogTest, OwnersKeepTablesOfTheSameNameApart) {
     EXPECT_EQ(Query("select * from orders").rows.size(), 1u);
     EXPECT_FALSE(Scalar("select object_id('dbo.orders')").isNull);
     EXPECT_TRUE(Scalar("select object_id('bob.orders')").isNull);
+    Ok("create table [odd]]name ] (a int)");
+    EXPECT_FALSE(Scalar("select object_id('odd]name')").isNull);
+    EXPECT_FALSE(Scalar("select object_id('master.dbo.odd]name')").isNull);
+    EXPECT_TRUE(Scalar("select object_id('nodb..orders')").isNull);
+    EXPECT_TRUE(Scalar("select object_id('a.b.c.d')").isNull);
 }
 
 TEST_F(CatalogTest, ViewsSelectThroughTheirDefinition) {

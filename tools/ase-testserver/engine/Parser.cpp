@@ -84,6 +84,27 @@ private:
     std::string_view sql_;
     std::vector<Token> tokens_;
     std::size_t pos_ = 0;
+    int depth_ = 0;
+
+    // Bounds the recursion of nested statements, conditions and expressions.
+    class Nesting {
+    public:
+        explicit Nesting(int& depth)
+            : depth_(depth) {
+            if (++depth_ > 200) {
+                --depth_;
+                throw EngineError(191, 15,
+                                  "Some part of your SQL statement is nested too deeply. Rewrite "
+                                  "the query or break it up into smaller queries.");
+            }
+        }
+        ~Nesting() { --depth_; }
+        Nesting(const Nesting&) = delete;
+        Nesting& operator=(const Nesting&) = delete;
+
+    private:
+        int& depth_;
+    };
 
     const Token& Peek(std::size_t k = 0) const {
         const std::size_t i = std::min(pos_ + k, tokens_.size() - 1);
@@ -193,6 +214,7 @@ private:
     }
 
     StatementPtr Statement(bool first) {
+        Nesting nesting(depth_);
         const Token& t = Peek();
         auto st = std::make_unique<asetest::Statement>();
         st->text = t.text;
@@ -711,6 +733,7 @@ private:
     }
 
     ExprPtr Condition() {
+        Nesting nesting(depth_);
         ExprPtr left = AndCondition();
         while (AcceptKeyword("or")) {
             auto node = MakeNode(ExprKind::Or);
@@ -733,6 +756,7 @@ private:
     }
 
     ExprPtr NotCondition() {
+        Nesting nesting(depth_);
         if (AcceptKeyword("not")) {
             auto node = MakeNode(ExprKind::Not);
             node->args.push_back(NotCondition());
@@ -826,6 +850,7 @@ private:
     // Expressions -----------------------------------------------------------------------
 
     ExprPtr Expression() {
+        Nesting nesting(depth_);
         ExprPtr left = Term();
         while (IsSymbol(Peek(), "+") || IsSymbol(Peek(), "-")) {
             auto node = MakeNode(ExprKind::Binary, Next().value);
@@ -848,6 +873,7 @@ private:
     }
 
     ExprPtr Unary() {
+        Nesting nesting(depth_);
         if (IsSymbol(Peek(), "-")) {
             Next();
             const Token& t = Peek();

@@ -258,6 +258,7 @@ private:
     int tranCount_ = 0;
     const std::atomic<bool>* cancelled_ = nullptr;
     int execDepth_ = 0;
+    int viewDepth_ = 0;
 
     bool Cancelled() const { return cancelled_ && cancelled_->load(std::memory_order_relaxed); }
 
@@ -1037,7 +1038,17 @@ RowSet SessionImpl::LoadSource(const ObjectName& n, const std::string& contextDb
             throw EngineError(e.message().number, e.message().severity,
                               "View '" + t->name + "': " + e.message().text);
         }
-        set = ExecuteSelect(*s, h->name);
+        if (viewDepth_ >= 16) {
+            throw EngineError(217, 16, "Maximum view nesting level exceeded (limit 16).");
+        }
+        ++viewDepth_;
+        try {
+            set = ExecuteSelect(*s, h->name);
+        } catch (...) {
+            --viewDepth_;
+            throw;
+        }
+        --viewDepth_;
         set.tableName = n.name;
         return set;
     }
@@ -2028,9 +2039,32 @@ Datum SessionImpl::EvalArithmetic(const std::string& op, const Datum& a, const D
 }
 
 std::optional<std::int64_t> SessionImpl::ObjectId(const std::string& text) {
-    ObjectName n;
-    if (!ParseObjectNameText(text, n)) {
+    // The argument is a name, not SQL: its parts are split at the dots as they stand.
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t dot = text.find('.', start);
+        parts.push_back(text.substr(start, dot == std::string::npos ? dot : dot - start));
+        if (dot == std::string::npos) {
+            break;
+        }
+        start = dot + 1;
+    }
+    for (std::string& p : parts) {
+        while (!p.empty() && p.back() == ' ') {
+            p.pop_back();
+        }
+    }
+    if (parts.size() > 3 || parts.back().empty()) {
         return std::nullopt;
+    }
+    ObjectName n;
+    n.name = parts.back();
+    if (parts.size() >= 2) {
+        n.owner = parts[parts.size() - 2];
+    }
+    if (parts.size() == 3) {
+        n.database = parts[0];
     }
     const std::string db = DatabaseOf(n, current_);
     if (db != current_ && !DatabaseExists(db)) {
