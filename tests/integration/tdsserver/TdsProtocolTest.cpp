@@ -483,6 +483,35 @@ TEST_F(TdsProtocol, AttentionStopsALargeResult) {
     EXPECT_EQ(RowsOf(after).at(0).at("n"), Le32(total));
 }
 
+// A command timeout in DB-Library sends an attention while the server is still working on
+// the batch, before any row: the batch must stop at a statement or row boundary.
+TEST_F(TdsProtocol, AttentionStopsALongRunningBatch) {
+    auto client = Connect();
+    Run(*client, "create table lb (a int) insert lb values (1)");
+    std::string doubling;
+    constexpr int kDoublings = 22; // several seconds of work when nothing stops it
+    for (int i = 0; i < kDoublings; ++i)
+        doubling += "insert lb select a from lb\n";
+    client->SendLanguage(doubling);
+    std::this_thread::sleep_for(150ms);
+    const auto sent = std::chrono::steady_clock::now();
+    client->SendAttention();
+    std::string seen;
+    for (;;) {
+        const Token t = client->ReadToken();
+        seen += Describe({t});
+        if (t.IsDone() && (t.doneStatus & tds::kDoneAttention))
+            break;
+    }
+    const auto waited = std::chrono::steady_clock::now() - sent;
+    EXPECT_TRUE(client->AtMessageBoundary());
+    const auto rows = RowsOf(Run(*client, "select count(*) n from lb"));
+    const std::uint32_t count = GetU32(rows.at(0).at("n"));
+    EXPECT_LT(count, 1u << kDoublings) << "every statement ran despite the attention: " << seen;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count(), 2000)
+        << "the acknowledgement came only after the whole batch";
+}
+
 // --- Options and logout -------------------------------------------------------------------------
 
 TEST_F(TdsProtocol, TextSizeByOptionCommandAndByDefault) {
