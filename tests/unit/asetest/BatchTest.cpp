@@ -1,6 +1,7 @@
 // Batches, statements, errors and the FreeTDS login probes.
 #include "EngineTestSupport.h"
 
+#include <chrono>
 #include <thread>
 
 namespace asetest::testing {
@@ -211,6 +212,21 @@ TEST_F(BatchTest, TransactionsCommitAndRollBack) {
     Ok("begin tran create table u (a int) rollback");
     EXPECT_EQ(Error("select * from u").number, 208);
     EXPECT_EQ(Error("commit").number, 3902);
+}
+
+TEST_F(BatchTest, OpenTransactionDoesNotBlockOtherSessionsFromReading) {
+    Ok("create database side create table t (a int) insert t values (1)");
+    Ok("begin tran insert t values (2)");
+    auto other = NewSession(30);
+    const auto start = std::chrono::steady_clock::now();
+    auto out = Run(*other, "use side select count(*) from master..t");
+    const auto waited = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(out.size(), 2u) << Describe(out);
+    EXPECT_FALSE(out[1].failed) << Describe(out);
+    EXPECT_EQ(out[1].rows.at(0).at(0).integer, 1); // the open insert is not visible
+    EXPECT_LT(waited, std::chrono::seconds(2));
+    Ok("commit");
+    EXPECT_EQ(Run(*other, "select count(*) from master..t").at(0).rows.at(0).at(0).integer, 2);
 }
 
 TEST_F(BatchTest, IfElseExistsAndBlocks) {

@@ -114,6 +114,8 @@ TEST_F(CatalogTest, SpTablesAsLanguageAndRpc) {
     ASSERT_EQ(out.size(), 1u);
     EXPECT_TRUE(out[0].isProcedure);
     EXPECT_EQ(Column(out[0], 2), std::vector<std::string>{"zeta"});
+    out = session_->CallProcedure("sp_tables", {"", "bob"}, cancelled_); // NULL, then owner
+    EXPECT_EQ(Column(out.at(0), 2), std::vector<std::string>{"alpha"});
     out = session_->CallProcedure("sp_missing", {}, cancelled_);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_TRUE(out[0].failed);

@@ -428,13 +428,22 @@ DbHandle& SessionImpl::Db(const std::string& name) {
     auto h = std::make_unique<DbHandle>();
     h->name = name;
     h->db = std::make_unique<SqliteDb>(engine_.FileFor(name));
-    h->db->Exec("BEGIN IMMEDIATE");
-    try {
-        h->db->Exec(kCatalogSchema);
-        h->db->Exec("COMMIT");
-    } catch (...) {
-        h->db->Exec("ROLLBACK");
-        throw;
+    bool initialised = false;
+    {
+        Query q(*h->db, "SELECT 1 FROM sqlite_master WHERE name = 'ase_objects'");
+        initialised = q.Step();
+    }
+    if (!initialised) {
+        // Only a file that lost its catalog gets here: a new database is complete before it
+        // is listed in master, and taking the write lock would wait for other sessions.
+        h->db->Exec("BEGIN IMMEDIATE");
+        try {
+            h->db->Exec(kCatalogSchema);
+            h->db->Exec("COMMIT");
+        } catch (...) {
+            h->db->Exec("ROLLBACK");
+            throw;
+        }
     }
     DbHandle& ref = *h;
     dbs_.emplace(name, std::move(h));
@@ -720,7 +729,9 @@ std::vector<StatementOutcome> SessionImpl::CallProcedure(std::string_view name,
     cancelled_ = &cancelled;
     std::vector<std::pair<std::string, Datum>> args;
     for (const std::string& p : parameters) {
-        args.emplace_back(std::string(), StringDatum(p));
+        // A character value cannot be empty on the wire: an empty parameter was NULL.
+        args.emplace_back(std::string(),
+                          p.empty() ? NullDatum(ColumnType{AseType::VarChar}) : StringDatum(p));
     }
     StatementOutcome o;
     ObjectName n;
