@@ -258,6 +258,14 @@ TEST_F(TdsClient, TextSizeDefaultAndSetTextSize) {
     c->Execute("set textsize 1000");
     EXPECT_EQ(Scalar(*c, "select t from ts"), DbValue::Text(value.substr(0, 1000)));
     EXPECT_EQ(Scalar(*c, "select @@textsize"), DbValue::Int(1000));
+
+    // The cut never splits a character; unitext counts its UTF-16 bytes.
+    c->Execute("create table tsu (t text, u unitext)");
+    c->Execute("insert tsu values ('\xC3\xA9\xC3\xA9\xC3\xA9\xE2\x82\xAC', 'abcdef')");
+    c->Execute("set textsize 5");
+    EXPECT_EQ(Scalar(*c, "select t from tsu"), DbValue::Text("\xC3\xA9\xC3\xA9"));
+    c->Execute("set textsize 4");
+    EXPECT_EQ(Scalar(*c, "select u from tsu"), DbValue::Text("ab"));
 }
 
 TEST_F(TdsClient, LongLiteralIntoText) {
