@@ -190,6 +190,18 @@ std::vector<Token> Tokenize(std::string_view sql, bool quotedIdentifier) {
                 exponent ? TokenKind::Float : (point ? TokenKind::Decimal : TokenKind::Integer);
             t.value = std::string(sql.substr(i, p - i));
             i = p;
+        } else if (c == '$' && i + 1 < n &&
+                   (std::isdigit(static_cast<unsigned char>(sql[i + 1])) || sql[i + 1] == '.')) {
+            std::size_t p = i + 1;
+            bool point = false;
+            while (p < n && (std::isdigit(static_cast<unsigned char>(sql[p])) ||
+                             (sql[p] == '.' && !point))) {
+                point = point || sql[p] == '.';
+                ++p;
+            }
+            t.kind = TokenKind::Money;
+            t.value = std::string(sql.substr(i + 1, p - i - 1));
+            i = p;
         } else if (c == '@') {
             std::size_t p = i + 1;
             const bool global = p < n && sql[p] == '@';

@@ -16,6 +16,7 @@ enum class TokenKind {
     Integer,     // 123
     Decimal,     // 1.5
     Float,       // 1e5
+    Money,       // $12.50 (value without the $)
     Binary,      // 0x0102
     Global,      // @@spid
     Local,       // @name

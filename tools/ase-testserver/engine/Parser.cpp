@@ -331,6 +331,7 @@ private:
             case TokenKind::Integer:
             case TokenKind::Decimal:
             case TokenKind::Float:
+            case TokenKind::Money:
             case TokenKind::Binary:
             case TokenKind::Local:
             case TokenKind::DelimitedId:
@@ -878,7 +879,7 @@ private:
             Next();
             const Token& t = Peek();
             if (t.kind == TokenKind::Integer || t.kind == TokenKind::Decimal ||
-                t.kind == TokenKind::Float) {
+                t.kind == TokenKind::Float || t.kind == TokenKind::Money) {
                 Next();
                 return NumberLiteral(t, true);
             }
@@ -902,6 +903,10 @@ private:
 
     ExprPtr NumberLiteral(const Token& t, bool negative) {
         const std::string text = (negative ? "-" : "") + t.value;
+        if (t.kind == TokenKind::Money) {
+            Datum d = ConvertDatum(StringDatum(text), ColumnType{AseType::Money}, true);
+            return Literal(std::move(d), t);
+        }
         if (t.kind == TokenKind::Float) {
             return Literal(FloatDatum(std::strtod(text.c_str(), nullptr)), t);
         }
@@ -948,6 +953,7 @@ private:
         case TokenKind::Integer:
         case TokenKind::Decimal:
         case TokenKind::Float:
+        case TokenKind::Money:
             Next();
             return NumberLiteral(t, false);
         case TokenKind::String:
