@@ -189,6 +189,47 @@ TEST_F(BatchTest, ConcurrentCreateDatabaseMakesExactlyOne) {
     EXPECT_EQ(Query("select * from t").rows.size(), 1u);
 }
 
+TEST_F(BatchTest, SessionsWriteConcurrently) {
+    Ok("create table shared (who int, n int)");
+    constexpr int kSessions = 4;
+    constexpr int kRows = 150;
+    std::vector<std::unique_ptr<EngineSession>> sessions;
+    for (int i = 0; i < kSessions; ++i) {
+        sessions.push_back(NewSession(40 + i));
+        Ok(*sessions.back(), "create database own" + std::to_string(i));
+    }
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kSessions; ++i) {
+        threads.emplace_back([&, i] {
+            EngineSession& s = *sessions[static_cast<std::size_t>(i)];
+            std::atomic<bool> never{false};
+            auto check = [&](const std::vector<StatementOutcome>& out) {
+                for (const auto& o : out) {
+                    failures += o.failed ? 1 : 0;
+                }
+            };
+            check(s.ExecuteBatch("use own" + std::to_string(i) + " create table mine (n int)",
+                                 never));
+            for (int n = 0; n < kRows; ++n) {
+                const std::string k = std::to_string(n);
+                check(s.ExecuteBatch("insert mine values (" + k +
+                                         ") insert master..shared values (" + std::to_string(i) +
+                                         ", " + k + ")",
+                                     never));
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(Scalar("select count(*) from shared").integer, kSessions * kRows);
+    for (int i = 0; i < kSessions; ++i) {
+        EXPECT_EQ(Scalar("select count(*) from own" + std::to_string(i) + "..mine").integer, kRows);
+    }
+}
+
 TEST_F(BatchTest, PersistenceAfterReopen) {
     Ok("create database keep use keep create table bob.orders (id int, note varchar(10) null) "
        "insert bob.orders values (1, 'x') create view v as select id from bob.orders");

@@ -151,6 +151,10 @@ TEST_F(CatalogTest, SelectFeatures) {
     o = Query("select name from t where name like '[ab]%' order by name");
     EXPECT_EQ(Column(o, 0), (std::vector<std::string>{"apple", "banana"}));
     EXPECT_EQ(Scalar("select count(*) from t where grp = 'b'").integer, 2);
+    Ok("set rowcount 3");
+    EXPECT_EQ(Query("select * from t").rows.size(), 3u);
+    Ok("set rowcount 0");
+    EXPECT_EQ(Query("select * from t").rows.size(), 4u);
     EXPECT_EQ(Error("select y.name from t x").number, 107);
     EXPECT_EQ(Error("select * from t order by 9").number, 108);
     EXPECT_EQ(Error("select *").number, 263);

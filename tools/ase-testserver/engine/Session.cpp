@@ -259,6 +259,7 @@ private:
     const std::atomic<bool>* cancelled_ = nullptr;
     int execDepth_ = 0;
     int viewDepth_ = 0;
+    std::int64_t rowCountLimit_ = 0; // set rowcount: 0 = all rows
 
     bool Cancelled() const { return cancelled_ && cancelled_->load(std::memory_order_relaxed); }
 
@@ -884,6 +885,8 @@ void SessionImpl::DoSet(const Statement& st) {
     if (st.option == "textsize") {
         const long long n = std::strtoll(st.optionValue.c_str(), nullptr, 10);
         SetTextSize(n);
+    } else if (st.option == "rowcount") {
+        rowCountLimit_ = std::max(0LL, std::strtoll(st.optionValue.c_str(), nullptr, 10));
     } else if (st.option == "quoted_identifier") {
         quotedIdentifier_ = st.optionValue == "on";
     }
@@ -1442,6 +1445,9 @@ RowSet SessionImpl::ExecuteSelect(const SelectStmt& s, const std::string& contex
 
 void SessionImpl::DoSelect(const Statement& st, StatementOutcome& o) {
     RowSet r = ExecuteSelect(*st.select, current_);
+    if (rowCountLimit_ > 0 && static_cast<std::int64_t>(r.rows.size()) > rowCountLimit_) {
+        r.rows.resize(static_cast<std::size_t>(rowCountLimit_));
+    }
     for (std::size_t c = 0; c < r.columns.size(); ++c) {
         const AseType t = r.columns[c].type.type;
         if (!IsLargeType(t)) {

@@ -632,7 +632,7 @@ Datum IntDatum(std::int64_t v, AseType t, bool nullable) {
 Datum StringDatum(std::string s, bool nullable) {
     Datum d;
     d.type.type = AseType::VarChar;
-    d.type.length = static_cast<int>(s.size());
+    d.type.length = std::max(1, static_cast<int>(s.size()));
     d.type.nullable = nullable;
     d.value.isNull = false;
     d.value.bytes = std::move(s);
