@@ -104,7 +104,13 @@ TEST_F(ValuesTest, ImplicitConversionsRefusedAsAseDoes) {
                       "DATETIME field.");
     EXPECT_EQ(Error("insert t values (1, 'a', 'b', '2020-02-30')").number, 249);
     EXPECT_EQ(Error("select * from t where i = 'x'").number, 257);
+    EXPECT_EQ(Error("insert t values (1, 0x41, 'b', '2020-01-01')").number, 257);
     EXPECT_EQ(Scalar("select count(*) from t").integer, 0); // nothing was written
+    // Dates do become text.
+    Ok("insert t values (1, convert(datetime, '2020-01-02'), 'b', '2020-01-02 03:04')");
+    EXPECT_EQ(Scalar("select v from t").bytes, "Jan  2 202"); // cut to varchar(10)
+    EXPECT_EQ(Scalar("select count(*) from t where d = '2020-01-02 03:04'").integer, 1);
+    EXPECT_EQ(Scalar("select count(*) from t where d > 'Jan 1 2020'").integer, 1);
 }
 
 TEST_F(ValuesTest, NumberRangesAndRounding) {

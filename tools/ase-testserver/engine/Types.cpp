@@ -1171,7 +1171,8 @@ Datum ConvertDatum(const Datum& in, ColumnType target, bool explicitConversion, 
         std::string text;
         if (IsStringType(from)) {
             text = in.value.bytes;
-        } else if (!explicitConversion) {
+        } else if (!explicitConversion && !IsDateType(from)) {
+            // Dates become text implicitly in ASE; numbers and binary data do not.
             NotAllowed(from, to, false);
         } else {
             text = FormatDatum(in, style);
