@@ -8,7 +8,10 @@ void AppendValueLiteral(std::string& out, TransferDirection direction, const DbV
         out.append("NULL");
         return;
     case DbValue::Kind::Boolean:
-        out.push_back(value.AsBoolean() ? '1' : '0');
+        if (direction == TransferDirection::ToSybase)
+            out.append(value.AsBoolean() ? "'1'" : "'0'");
+        else
+            out.push_back(value.AsBoolean() ? '1' : '0');
         return;
     case DbValue::Kind::Binary:
         if (direction == TransferDirection::ToMySQL) {
@@ -31,6 +34,8 @@ void AppendValueLiteral(std::string& out, TransferDirection direction, const DbV
     const std::size_t from = out.size();
     value.AppendText(out);
     DoubleSingleQuotes(out, from);
+    if (direction == TransferDirection::ToSybase)
+        SplitSybaseLineContinuations(out, from);
     out.push_back('\'');
 }
 

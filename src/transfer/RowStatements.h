@@ -6,10 +6,14 @@
 // How a value is written follows the value itself, whatever its column's type code, since the
 // value knows exactly what it holds:
 //   Null                NULL (unquoted), in both directions; an empty text stays ''.
-//   Boolean             bare 1 or 0, in both directions.
+//   Boolean             bare 1 or 0 toward MySQL; toward Sybase ASE, whose column is text and
+//                       which refuses to convert a number to text implicitly (message 257),
+//                       the quoted text '1' or '0'.
 //   Binary              X'0aff' toward MySQL (exact bytes into the BLOB column); toward
 //                       Sybase ASE, whose column is text, the quoted text '0x0aff'.
-//   anything else       its standard text (DbValue::AppendText), quoted, ' doubled.
+//   anything else       its standard text (DbValue::AppendText), quoted, ' doubled; toward
+//                       Sybase ASE a backslash before a line break ends its literal, which
+//                       goes on in the next: 'a\' + '<LF>b' (see SplitSybaseLineContinuations).
 // No other character is escaped and nothing is rewritten after the fact.
 
 #include "connect/DbValue.h"

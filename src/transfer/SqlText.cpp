@@ -77,6 +77,28 @@ void DoubleSingleQuotes(std::string& out, std::size_t from) {
     DoubleEach(out, from, '\'');
 }
 
+void SplitSybaseLineContinuations(std::string& out, std::size_t from) {
+    const auto isBreak = [](char c) { return c == '\n' || c == '\r'; };
+    std::size_t count = 0;
+    for (std::size_t i = out.find('\\', from); i != std::string::npos && i + 1 < out.size();
+         i = out.find('\\', i + 1)) {
+        if (isBreak(out[i + 1]))
+            ++count;
+    }
+    if (count == 0)
+        return;
+    static constexpr std::string_view kJoin = "' + '";
+    std::string body;
+    body.reserve(out.size() - from + count * kJoin.size());
+    for (std::size_t i = from; i < out.size(); ++i) {
+        body.push_back(out[i]);
+        if (out[i] == '\\' && i + 1 < out.size() && isBreak(out[i + 1]))
+            body.append(kJoin);
+    }
+    out.resize(from);
+    out.append(body);
+}
+
 void AppendTextLiteral(std::string& out, std::string_view text) {
     out.push_back('\'');
     const std::size_t from = out.size();

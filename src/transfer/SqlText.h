@@ -32,4 +32,10 @@ void DoubleSingleQuotes(std::string& out, std::size_t from);
 // `text` as a quoted text literal: '...' with each single quote doubled.
 void AppendTextLiteral(std::string& out, std::string_view text);
 
+// Sybase ASE reads a backslash right before a line break inside a literal as a line
+// continuation and drops both. In the literal body out[from, end) (quotes already doubled),
+// ends the literal after each such backslash and continues it in a new one joined with +, so
+// that 'a\<LF>b' is written 'a\' + '<LF>b' and the server keeps every character.
+void SplitSybaseLineContinuations(std::string& out, std::size_t from);
+
 } // namespace veltrane

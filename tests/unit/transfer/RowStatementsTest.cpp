@@ -19,13 +19,13 @@ std::string Insert(TransferDirection direction, std::string_view table, std::vec
     return InsertRowStatement(direction, table, row);
 }
 
-// The worked examples: Null is NULL and an empty text '' in both directions; a boolean is a
-// bare 1.
+// The worked examples: Null is NULL and an empty text '' in both directions; a boolean toward
+// Sybase ASE is the quoted '1' its text column accepts (a bare 1 is refused with message 257).
 TEST(InsertRowStatement, PeopleTowardSybaseWritesNullAsNullNotEmptyText) {
     EXPECT_EQ(Insert(ToSybase, "people",
                      {DbValue::Int(5), DbValue::Text("O'Brien"), DbValue::Null(),
                       DbValue::Boolean(true)}),
-              "INSERT INTO [people] VALUES('5', 'O''Brien', NULL, 1)");
+              "INSERT INTO [people] VALUES('5', 'O''Brien', NULL, '1')");
 }
 
 TEST(InsertRowStatement, PeopleTowardMySQLKeepsEmptyTextApartFromNull) {
@@ -46,12 +46,13 @@ TEST(InsertRowStatement, OneNullFieldIsNullInBothDirections) {
     EXPECT_EQ(Insert(ToSybase, "t", {DbValue::Text("")}), "INSERT INTO [t] VALUES('')");
 }
 
-TEST(InsertRowStatement, BooleansAreBareDigitsInBothDirections) {
-    for (auto direction : {ToSybase, ToMySQL}) {
-        const std::string open = direction == ToSybase ? "INSERT INTO [b] " : "INSERT INTO `b` ";
-        EXPECT_EQ(Insert(direction, "b", {DbValue::Boolean(true), DbValue::Boolean(false)}),
-                  open + "VALUES(1, 0)");
-    }
+// Toward Sybase ASE every column is text, and ASE refuses a bare number there (message 257),
+// so booleans are quoted digits; toward MySQL they stay bare digits for the BIT column.
+TEST(InsertRowStatement, BooleansAreDigitsQuotedOnlyTowardSybase) {
+    EXPECT_EQ(Insert(ToMySQL, "b", {DbValue::Boolean(true), DbValue::Boolean(false)}),
+              "INSERT INTO `b` VALUES(1, 0)");
+    EXPECT_EQ(Insert(ToSybase, "b", {DbValue::Boolean(true), DbValue::Boolean(false)}),
+              "INSERT INTO [b] VALUES('1', '0')");
 }
 
 // The words True and False are data like any other text: never turned into numbers.
@@ -73,6 +74,20 @@ TEST(InsertRowStatement, BinaryIsAHexLiteralTowardMySQLAndHexTextTowardSybase) {
               "INSERT INTO [b] VALUES('0x00ff2710', '0x')");
 }
 
+// A backslash right before a line break would be a line continuation to Sybase ASE, which
+// drops both: there the literal ends after the backslash and goes on in the next one.
+TEST(InsertRowStatement, BackslashBeforeLineBreakSplitsTheLiteralOnlyTowardSybase) {
+    const std::vector<DbValue> row = {DbValue::Text("a\\\nb\\\r\nc\\d\\"),
+                                      DbValue::Text("it's \\\n")};
+    EXPECT_EQ(Insert(ToSybase, "t", row),
+              "INSERT INTO [t] VALUES('a\\' + '\nb\\' + '\r\nc\\d\\', 'it''s \\' + '\n')");
+    EXPECT_EQ(Insert(ToMySQL, "t", row),
+              "INSERT INTO `t` VALUES('a\\\nb\\\r\nc\\d\\', 'it''s \\\n')");
+    // Line breaks and backslashes apart from each other are left as they are.
+    EXPECT_EQ(Insert(ToSybase, "t", {DbValue::Text("x\n\\ y\r")}),
+              "INSERT INTO [t] VALUES('x\n\\ y\r')");
+}
+
 // One value of every kind, as each direction writes it.
 TEST(InsertRowStatement, EveryKindOfValueInBothDirections) {
     struct {
@@ -81,8 +96,8 @@ TEST(InsertRowStatement, EveryKindOfValueInBothDirections) {
         const char* toMySQL;
     } const cases[] = {
         {DbValue::Null(), "NULL", "NULL"},
-        {DbValue::Boolean(true), "1", "1"},
-        {DbValue::Boolean(false), "0", "0"},
+        {DbValue::Boolean(true), "'1'", "1"},
+        {DbValue::Boolean(false), "'0'", "0"},
         {DbValue::Int(-9223372036854775807LL - 1), "'-9223372036854775808'",
          "'-9223372036854775808'"},
         {DbValue::UInt(18446744073709551615ULL), "'18446744073709551615'",
@@ -117,8 +132,11 @@ TEST(InsertRowStatement, TableNamesAreQuotedForTheTarget) {
 }
 
 // Splits a VALUES list the way a server's lexer does: quoted literals ('' is one quote),
-// X'..' literals and bare words, separated by ", ". Fails the test on anything else.
-std::vector<std::string> ReadValues(const std::string& sql, const std::string& prefix) {
+// X'..' literals and bare words, separated by ", ". Toward Sybase ASE (`sybase`) a literal may
+// go on in the next after ' + ', and a backslash before a line break, which ASE would drop as a
+// line continuation, fails the test. Fails the test on anything else.
+std::vector<std::string> ReadValues(const std::string& sql, const std::string& prefix,
+                                    bool sybase) {
     std::vector<std::string> items;
     if (sql.compare(0, prefix.size(), prefix) != 0) {
         ADD_FAILURE() << "statement does not start with " << prefix;
@@ -140,8 +158,16 @@ std::vector<std::string> ReadValues(const std::string& sql, const std::string& p
                         ++i;
                         continue;
                     }
+                    if (sybase && sql.compare(i + 1, 4, " + '") == 0) {
+                        i += 4; // the literal goes on after the next quote
+                        continue;
+                    }
                     ++i;
                     break;
+                }
+                if (sybase && sql[i] == '\\' && i + 1 < sql.size() &&
+                    (sql[i + 1] == '\n' || sql[i + 1] == '\r')) {
+                    ADD_FAILURE() << "a backslash before a line break at " << i;
                 }
                 item.push_back(sql[i]);
             }
@@ -196,8 +222,9 @@ TEST(InsertRowStatement, RandomHostileTextsComeOutAsExactlyTheirOwnLiterals) {
         }
         for (auto direction : {ToSybase, ToMySQL}) {
             const std::string sql = InsertRowStatement(direction, "t", row);
-            const auto items = ReadValues(sql, direction == ToSybase ? "INSERT INTO [t] VALUES("
-                                                                     : "INSERT INTO `t` VALUES(");
+            const auto items = ReadValues(
+                sql, direction == ToSybase ? "INSERT INTO [t] VALUES(" : "INSERT INTO `t` VALUES(",
+                direction == ToSybase);
             ASSERT_EQ(items.size(), row.size()) << sql;
             for (std::size_t f = 0; f < row.size(); ++f) {
                 ASSERT_EQ(items[f], "'" + row[f].AsText()) << sql;
