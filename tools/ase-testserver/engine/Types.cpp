@@ -77,6 +77,50 @@ bool Rescale(Int128 v, int from, int to, Int128& out) {
     return true;
 }
 
+// The exact decimal of the shortest text that reads back as `x`, so that 0.1 is 0.1.
+bool DoubleToExact(double x, bool single, Exact& e) {
+    if (!std::isfinite(x)) {
+        return false;
+    }
+    char buf[64];
+    const std::to_chars_result r =
+        single ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(x),
+                               std::chars_format::scientific)
+               : std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
+    const std::string text(buf, r.ptr);
+    const std::size_t ePos = text.find('e');
+    std::string mantissa = text.substr(0, ePos);
+    const int exponent = std::atoi(text.c_str() + ePos + 1);
+    const bool negative = !mantissa.empty() && mantissa[0] == '-';
+    if (negative) {
+        mantissa.erase(0, 1);
+    }
+    int scale = 0;
+    if (const std::size_t point = mantissa.find('.'); point != std::string::npos) {
+        scale = static_cast<int>(mantissa.size() - point - 1);
+        mantissa.erase(point, 1);
+    }
+    scale -= exponent;
+    Int128 v = 0;
+    if (!ParseInt128(mantissa, v)) {
+        return false;
+    }
+    if (scale < 0) {
+        if (scale < -38 || !Rescale(v, 0, -scale, v)) {
+            return false;
+        }
+        scale = 0;
+    } else if (scale > 76) {
+        v = 0; // far below any scale a column can keep
+        scale = 0;
+    } else if (scale > 38) {
+        Rescale(v, scale, 38, v);
+        scale = 38;
+    }
+    e = {negative ? -v : v, scale};
+    return true;
+}
+
 [[noreturn]] void Overflow(const Datum& in, AseType target, bool explicitConversion) {
     throw EngineError(explicitConversion ? 247 : 220, 16,
                       std::string("Arithmetic overflow during ") +
@@ -1111,15 +1155,9 @@ Datum ConvertDatum(const Datum& in, ColumnType target, bool explicitConversion, 
         const int targetScale = IsMoneyType(to) ? 4 : target.scale;
         Int128 nv = 0;
         if (IsApproxType(source.type.type)) {
-            const double x = source.value.real;
-            if (!std::isfinite(x) || std::fabs(x) >= 1e38) {
-                Overflow(in, to, explicitConversion);
-            }
-            char buf[128];
-            std::snprintf(buf, sizeof buf, "%.*f", targetScale, x);
-            std::string text = buf;
-            text.erase(std::remove(text.begin(), text.end(), '.'), text.end());
-            if (text.size() > 40 || !ParseInt128(text, nv)) {
+            Exact e;
+            if (!DoubleToExact(source.value.real, source.type.type == AseType::Real, e) ||
+                !Rescale(e.v, e.scale, targetScale, nv)) {
                 Overflow(in, to, explicitConversion);
             }
         } else {
