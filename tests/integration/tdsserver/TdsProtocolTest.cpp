@@ -4,6 +4,7 @@
 #include "RawTds.h"
 #include "ServerFixture.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -700,6 +701,72 @@ TEST_F(TdsProtocol, UnicodeBitAndBigDateTimeWireFormats) {
     EXPECT_EQ(row->values[3].bytes, Le64(693961ull * 86400000000ull + 1));
     EXPECT_FALSE(row->values[4].bytes.has_value());
     EXPECT_EQ(row->values[5].bytes, Le64(1500000));
+}
+
+TEST_F(TdsProtocol, ExtremeValuesOnTheWire) {
+    auto client = Connect();
+    Run(*client, "create table ex (n38 numeric(38,0), nneg numeric(38,0), m money,"
+                 " sm smallmoney, dmax datetime, dmin datetime, d1 date, ti tinyint, bi bigint)");
+    Run(*client, "insert ex values (99999999999999999999999999999999999999,"
+                 " -99999999999999999999999999999999999999, -922337203685477.5808,"
+                 " -214748.3648, '9999-12-31 23:59:59.997', '1753-01-01', '0001-01-01', 255,"
+                 " -9223372036854775808)");
+    const auto reply = Run(*client, "select * from ex");
+    const Token* format = First(reply, tds::kRowFmt);
+    ASSERT_NE(format, nullptr) << Describe(reply);
+    EXPECT_EQ(format->columns[0].maxLength, 17u) << "numeric(38) takes 17 bytes with its sign";
+    EXPECT_EQ(format->columns[0].precision, 38);
+    const Token* row = First(reply, tds::kRow);
+    ASSERT_NE(row, nullptr);
+    const std::string magnitude("\x4b\x3b\x4c\xa8\x5a\x86\xc4\x7a\x09\x8a\x22\x3f\xff\xff\xff\xff",
+                                16);
+    EXPECT_EQ(row->values[0].bytes, std::string(1, '\0') + magnitude);
+    EXPECT_EQ(row->values[1].bytes, std::string(1, '\1') + magnitude);
+    EXPECT_EQ(row->values[2].bytes, Le32(0x80000000u) + Le32(0)) << "money minimum";
+    EXPECT_EQ(row->values[3].bytes, Le32(0x80000000u)) << "smallmoney minimum";
+    EXPECT_EQ(row->values[4].bytes, Le32(2958463) + Le32(25919999));
+    EXPECT_EQ(row->values[5].bytes, Le32(static_cast<std::uint32_t>(-53690)) + Le32(0));
+    EXPECT_EQ(row->values[6].bytes, Le32(static_cast<std::uint32_t>(-693595)));
+    EXPECT_EQ(row->values[7].bytes, std::string("\xff", 1));
+    EXPECT_EQ(row->values[8].bytes, Le64(0x8000000000000000ull));
+}
+
+TEST_F(TdsProtocol, SpTablesAsALanguageCommandIsAProcedureToo) {
+    auto client = Connect();
+    for (const std::string sql : {"sp_tables", "exec sp_tables", "execute sp_tables"}) {
+        const auto reply = client->Language(sql);
+        const std::string seen = Describe(reply);
+        EXPECT_EQ(FirstError(reply), nullptr) << seen;
+        ASSERT_GE(reply.size(), 4u) << seen;
+        EXPECT_NE(First(reply, tds::kDoneInProc), nullptr) << sql << ": " << seen;
+        const auto status = std::find_if(reply.begin(), reply.end(),
+                                         [](const Token& t) { return t.id == tds::kReturnStatus; });
+        ASSERT_NE(status, reply.end()) << sql << ": " << seen;
+        EXPECT_EQ(status->returnStatus, 0);
+        ASSERT_NE(status + 1, reply.end());
+        EXPECT_EQ((status + 1)->id, tds::kDoneProc) << sql << ": " << seen;
+        EXPECT_EQ(reply.back().doneStatus & tds::kDoneMore, 0) << seen;
+        EXPECT_FALSE(RowsOf(reply).empty()) << "no system tables listed: " << seen;
+    }
+}
+
+TEST_F(TdsProtocol, ManyClientsAtOnce) {
+    constexpr int kClients = 40;
+    std::vector<std::shared_ptr<RawTdsClient>> clients;
+    for (int i = 0; i < kClients; ++i)
+        clients.push_back(Connect());
+    for (int i = 0; i < kClients; ++i)
+        clients[static_cast<std::size_t>(i)]->SendLanguage("select " + std::to_string(i) + " n");
+    std::set<int> spids;
+    for (int i = 0; i < kClients; ++i) {
+        auto& c = *clients[static_cast<std::size_t>(i)];
+        const auto reply = c.ReadResponse();
+        ASSERT_EQ(RowsOf(reply).size(), 1u) << Describe(reply);
+        EXPECT_EQ(RowsOf(reply)[0].at("n"), Le32(static_cast<std::uint32_t>(i)));
+        const auto spid = RowsOf(Run(c, "select @@spid s"));
+        spids.insert(GetI32(spid.at(0).at("s")));
+    }
+    EXPECT_EQ(spids.size(), static_cast<std::size_t>(kClients)) << "each session has its spid";
 }
 
 TEST_F(TdsProtocol, LoginProbesOfNewerFreeTdsVersions) {
