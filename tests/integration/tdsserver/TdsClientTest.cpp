@@ -446,6 +446,28 @@ TEST_F(TdsClient, StreamLeftEarlyIsCancelledAndTheConnectionGoesOn) {
     EXPECT_EQ(Scalar(*c, "select count(*) from st where id = 32768"), DbValue::Int(1));
 }
 
+// A writer waits for another session's open transaction instead of failing at once.
+TEST_F(TdsClient, WriterWaitsForAnOpenTransaction) {
+    auto holder = Open();
+    auto waiter = Open();
+    holder->Execute("create table wt (a int)");
+    holder->Execute("begin tran insert wt values (1)");
+    std::string failure;
+    std::thread writer([&] {
+        try {
+            waiter->Execute("insert wt values (2)");
+        } catch (const DatabaseError& e) {
+            failure = std::to_string(e.NativeError()) + ": " + e.what();
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    holder->Execute("commit tran");
+    writer.join();
+    EXPECT_EQ(failure, "") << "the second writer failed instead of waiting for the commit";
+
+    EXPECT_EQ(Scalar(*waiter, "select count(*) from wt"), DbValue::Int(2));
+}
+
 TEST_F(TdsClient, DataSurvivesARestart) {
     {
         auto c = Open();
