@@ -10,6 +10,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <set>
 #include <system_error>
@@ -211,6 +212,22 @@ int IntegerDigits(AseType t) {
         return 19;
     default:
         return 20;
+    }
+}
+
+// The message for the exception being handled: engine errors as they are, anything else as a
+// server failure, so that a statement never takes the session down.
+Message CurrentFailure() {
+    try {
+        throw;
+    } catch (const EngineError& e) {
+        return e.message();
+    } catch (const std::bad_alloc&) {
+        return Message{701, 17, 1, "There is not enough memory to run this query."};
+    } catch (const std::exception& e) {
+        return Message{7301, 16, 1, std::string("The test server failed: ") + e.what()};
+    } catch (...) {
+        return Message{7301, 16, 1, "The test server failed."};
     }
 }
 
@@ -571,11 +588,12 @@ void SessionImpl::RunText(std::string_view sql, std::vector<StatementOutcome>& o
     std::vector<StatementPtr> statements;
     try {
         statements = ParseBatch(sql, quotedIdentifier_);
-    } catch (const EngineError& e) {
+    } catch (...) {
+        const Message failure = CurrentFailure();
         StatementOutcome o;
         o.failed = true;
-        o.messages.push_back(e.message());
-        lastError_ = e.message().number;
+        o.messages.push_back(failure);
+        lastError_ = failure.number;
         out.push_back(std::move(o));
         return;
     }
@@ -601,11 +619,12 @@ void SessionImpl::Run(const Statement& st, std::vector<StatementOutcome>& out) {
         Tri cond = Tri::False;
         try {
             cond = EvalCondition(*st.where, RowContext{});
-        } catch (const EngineError& e) {
+        } catch (...) {
+            const Message failure = CurrentFailure();
             StatementOutcome o;
             o.failed = true;
-            o.messages.push_back(e.message());
-            lastError_ = e.message().number;
+            o.messages.push_back(failure);
+            lastError_ = failure.number;
             out.push_back(std::move(o));
             return;
         }
@@ -620,11 +639,12 @@ void SessionImpl::Run(const Statement& st, std::vector<StatementOutcome>& out) {
     try {
         RunOne(st, o, out);
         lastError_ = 0;
-    } catch (const EngineError& e) {
+    } catch (...) {
+        const Message failure = CurrentFailure();
         o = StatementOutcome{};
         o.failed = true;
-        o.messages.push_back(e.message());
-        lastError_ = e.message().number;
+        o.messages.push_back(failure);
+        lastError_ = failure.number;
     }
     if (st.kind == StmtKind::ExecString && !o.failed) {
         return; // the executed text produced its own outcomes
@@ -743,11 +763,12 @@ std::vector<StatementOutcome> SessionImpl::CallProcedure(std::string_view name,
     try {
         DoProcedure(procName, args, o);
         lastError_ = 0;
-    } catch (const EngineError& e) {
+    } catch (...) {
+        const Message failure = CurrentFailure();
         o = StatementOutcome{};
         o.failed = true;
-        o.messages.push_back(e.message());
-        lastError_ = e.message().number;
+        o.messages.push_back(failure);
+        lastError_ = failure.number;
     }
     lastRowCount_ = o.rowCount >= 0 ? o.rowCount : 0;
     cancelled_ = nullptr;
