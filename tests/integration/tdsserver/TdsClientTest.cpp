@@ -464,7 +464,6 @@ TEST_F(TdsClient, WriterWaitsForAnOpenTransaction) {
     holder->Execute("commit tran");
     writer.join();
     EXPECT_EQ(failure, "") << "the second writer failed instead of waiting for the commit";
-
     EXPECT_EQ(Scalar(*waiter, "select count(*) from wt"), DbValue::Int(2));
 }
 

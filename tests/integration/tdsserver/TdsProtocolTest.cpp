@@ -750,6 +750,46 @@ TEST_F(TdsProtocol, SpTablesAsALanguageCommandIsAProcedureToo) {
     }
 }
 
+TEST_F(TdsProtocol, WideTablesAndLongNames) {
+    auto client = Connect();
+    constexpr int kColumns = 400;
+    std::string columns;
+    std::string values;
+    for (int i = 0; i < kColumns; ++i) {
+        columns += std::string(i ? ", " : "") + "c" + std::to_string(i) + " int";
+        values += std::string(i ? ", " : "") + std::to_string(i * 7);
+    }
+    Run(*client, "create table wide (" + columns + ")");
+    Run(*client, "insert wide values (" + values + ")");
+    auto reply = Run(*client, "select * from wide");
+    const Token* format = First(reply, tds::kRowFmt);
+    if (format == nullptr)
+        format = First(reply, tds::kRowFmt2);
+    ASSERT_NE(format, nullptr) << Describe(reply);
+    ASSERT_EQ(format->columns.size(), static_cast<std::size_t>(kColumns));
+    EXPECT_EQ(format->columns[399].name, "c399");
+    const Token* row = First(reply, tds::kRow);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->values[399].bytes, Le32(399 * 7));
+
+    // Names of 255 bytes in a ROWFMT and in a message longer than 255 bytes.
+    const std::string longName(255, 'n');
+    Run(*client, "create table " + longName + " (" + longName + " int)");
+    reply = Run(*client, "select " + longName + " from " + longName);
+    format = First(reply, tds::kRowFmt);
+    ASSERT_NE(format, nullptr) << Describe(reply);
+    EXPECT_EQ(format->columns.at(0).name, longName);
+    const std::string missing(250, 'm');
+    reply = client->Language("select * from " + missing);
+    const Token* error = FirstError(reply);
+    ASSERT_NE(error, nullptr) << Describe(reply);
+    EXPECT_EQ(error->messageNumber, 208);
+    const std::string expected = missing + " not found.";
+    EXPECT_EQ(error->messageText.substr(0, expected.size()), expected);
+    reply = client->Language("create table " + std::string(256, 'x') + " (a int)");
+    EXPECT_NE(FirstError(reply), nullptr) << "a name of 256 bytes is too long";
+}
+
 TEST_F(TdsProtocol, ManyClientsAtOnce) {
     constexpr int kClients = 40;
     std::vector<std::shared_ptr<RawTdsClient>> clients;
@@ -846,6 +886,24 @@ TEST_F(TdsProtocol, ClientVanishingMidResultLeavesTheServerServing) {
     std::this_thread::sleep_for(200ms);
     auto client = Connect();
     EXPECT_EQ(RowsOf(Run(*client, "select count(*) n from gone")).at(0).at("n"), Le32(1u << 15));
+}
+
+TEST_F(TdsProtocol, ClientVanishingInATransactionRollsItBack) {
+    auto setup = Connect();
+    Run(*setup, "create table vt (a int)");
+    {
+        RawTdsClient quitter(Port());
+        quitter.Login(kSa.user, kSa.password);
+        const auto reply = quitter.Language("begin tran insert vt values (1) insert vt values (2)");
+        ASSERT_EQ(FirstError(reply), nullptr) << Describe(reply);
+    } // gone without commit
+    const auto started = std::chrono::steady_clock::now();
+    const auto reply = setup->Language("insert vt values (3)");
+    EXPECT_EQ(FirstError(reply), nullptr)
+        << "the vanished session's locks were kept: " << Describe(reply);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_EQ(RowsOf(Run(*setup, "select count(*) n from vt")).at(0).at("n"), Le32(1))
+        << "the uncommitted rows of the vanished session stayed";
 }
 
 TEST_F(TdsProtocol, MalformedRequestsGetAnErrorOrAClosedSocket) {
