@@ -69,8 +69,10 @@ TEST_F(CatalogTest, SysobjectsListsTablesViewsAndSystemTables) {
                                                       "systypes", "sysusers"}));
     EXPECT_EQ(Scalar("select id from sysobjects where name = 'v'").integer,
               Scalar("select object_id('v')").integer);
-    o = Query("select c.name from syscolumns c where c.id = object_id('t')");
+    o = Query("select c.name, c.type, c.length from syscolumns c where c.id = object_id('t')");
     EXPECT_EQ(Column(o, 0), std::vector<std::string>{"a"});
+    EXPECT_EQ(o.rows.at(0).at(1).integer, 56); // int
+    EXPECT_EQ(o.rows.at(0).at(2).integer, 4);
     EXPECT_EQ(Query("select name from sysusers where name = 'bob'").rows.size(), 1u);
     EXPECT_EQ(Error("create table sysobjects (a int)").number, 2714);
 }

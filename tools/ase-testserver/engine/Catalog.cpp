@@ -9,6 +9,87 @@
 
 namespace asetest {
 
+namespace {
+
+// Column types are kept by name in the catalog, so that the files do not depend on the order
+// of AseType.
+AseType TypeFromName(const std::string& name) {
+    for (int i = 0; i <= static_cast<int>(AseType::Image); ++i) {
+        if (TypeName(static_cast<AseType>(i)) == name) {
+            return static_cast<AseType>(i);
+        }
+    }
+    throw EngineError(3621, 16, "The catalog names an unknown column type '" + name + "'.");
+}
+
+// syscolumns.type: the storage type code, with the nullable variants ASE uses.
+std::int64_t SystemTypeCode(const ColumnType& t) {
+    const bool n = t.nullable;
+    switch (t.type) {
+    case AseType::TinyInt:
+        return n ? 38 : 48;
+    case AseType::SmallInt:
+        return n ? 38 : 52;
+    case AseType::Int:
+        return n ? 38 : 56;
+    case AseType::BigInt:
+        return n ? 38 : 191;
+    case AseType::USmallInt:
+        return n ? 68 : 65;
+    case AseType::UInt:
+        return n ? 68 : 66;
+    case AseType::UBigInt:
+        return n ? 68 : 67;
+    case AseType::Numeric:
+        return n ? 108 : 63;
+    case AseType::Decimal:
+        return n ? 106 : 55;
+    case AseType::Real:
+        return n ? 109 : 59;
+    case AseType::Float:
+        return n ? 109 : 62;
+    case AseType::Money:
+        return n ? 110 : 60;
+    case AseType::SmallMoney:
+        return n ? 110 : 122;
+    case AseType::Bit:
+        return 50;
+    case AseType::DateTime:
+        return n ? 111 : 61;
+    case AseType::SmallDateTime:
+        return n ? 111 : 58;
+    case AseType::Date:
+        return n ? 123 : 49;
+    case AseType::Time:
+        return n ? 147 : 51;
+    case AseType::BigDateTime:
+        return 187;
+    case AseType::BigTime:
+        return 188;
+    case AseType::Char:
+        return n ? 39 : 47;
+    case AseType::VarChar:
+        return 39;
+    case AseType::UniChar:
+        return n ? 155 : 135;
+    case AseType::UniVarChar:
+        return 155;
+    case AseType::Text:
+        return 35;
+    case AseType::UniText:
+        return 174;
+    case AseType::Binary:
+        return n ? 37 : 45;
+    case AseType::VarBinary:
+        return 37;
+    case AseType::Image:
+        return 34;
+    }
+    return 0;
+}
+
+} // namespace
+
 bool SessionImpl::DatabaseExists(const std::string& name) {
     DbHandle& master = Db("master");
     Query q(*master.db, "SELECT 1 FROM ase_databases WHERE name = ?");
@@ -87,7 +168,7 @@ TablePtr SessionImpl::LoadObject(DbHandle& h, const std::string& owner, const st
     while (c.Step()) {
         ColumnDefinition col;
         col.name = c.Text(0);
-        col.type.type = static_cast<AseType>(c.Int(1));
+        col.type.type = TypeFromName(c.Text(1));
         col.type.length = static_cast<int>(c.Int(2));
         col.type.precision = static_cast<int>(c.Int(3));
         col.type.scale = static_cast<int>(c.Int(4));
@@ -162,6 +243,13 @@ void SessionImpl::DoCreateTable(const Statement& st) {
     const std::string owner = OwnerOf(n);
     std::set<std::string> seen;
     for (const ColumnDefinition& def : st.definitions) {
+        // ASE keeps bit columns NOT NULL and TDS 5.0 has no nullable bit type, so `bit null`
+        // is refused rather than silently made NOT NULL.
+        if (def.type.type == AseType::Bit && def.type.nullable) {
+            throw EngineError(2731, 16,
+                              "Column '" + def.name +
+                                  "': bit columns cannot allow null values; declare it NOT NULL.");
+        }
         if (!seen.insert(def.name).second) {
             throw EngineError(2705, 16,
                               "Column names in each table must be unique. Column name '" +
@@ -202,17 +290,12 @@ void SessionImpl::DoCreateTable(const Statement& st) {
         q.BindInt(1, id);
         q.BindInt(2, static_cast<std::int64_t>(i + 1));
         q.BindText(3, def.name);
-        q.BindInt(4, static_cast<std::int64_t>(def.type.type));
+        q.BindText(4, TypeName(def.type.type));
         q.BindInt(5, def.type.length);
         q.BindInt(6, def.type.precision);
         q.BindInt(7, def.type.scale);
         q.BindInt(8, def.type.nullable ? 1 : 0);
         q.Step();
-        if (def.type.type == AseType::Bit && def.type.nullable) {
-            throw EngineError(2731, 16,
-                              "Column '" + def.name +
-                                  "': bit columns cannot allow null values; declare it NOT NULL.");
-        }
         ddl += (i ? ", c" : "c") + std::to_string(i);
     }
     ddl += ")";
@@ -363,8 +446,7 @@ RowSet SessionImpl::SystemRows(DbHandle& h, const std::string& name) {
                     length = 16;
                 }
                 set.rows.push_back({num(t->id), num(++colid), str(c.name),
-                                    num(static_cast<std::int64_t>(c.type.type)), num(length), prec,
-                                    scale});
+                                    num(SystemTypeCode(c.type)), num(length), prec, scale});
             }
         }
     } else if (name == "sysindexes") {

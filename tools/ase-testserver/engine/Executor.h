@@ -28,7 +28,7 @@ inline constexpr const char* kCatalogSchema =
     "CREATE TABLE IF NOT EXISTS ase_objects(id INTEGER PRIMARY KEY, owner TEXT NOT NULL, "
     "name TEXT NOT NULL, kind TEXT NOT NULL, view_text TEXT, UNIQUE(owner, name));"
     "CREATE TABLE IF NOT EXISTS ase_columns(object_id INTEGER NOT NULL, ordinal INTEGER NOT "
-    "NULL, name TEXT NOT NULL, type INTEGER NOT NULL, length INTEGER NOT NULL, precision "
+    "NULL, name TEXT NOT NULL, type TEXT NOT NULL, length INTEGER NOT NULL, precision "
     "INTEGER NOT NULL, scale INTEGER NOT NULL, nullable INTEGER NOT NULL, PRIMARY "
     "KEY(object_id, ordinal));"
     "CREATE TABLE IF NOT EXISTS ase_users(uid INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
@@ -195,6 +195,7 @@ public:
 
     std::filesystem::path FileFor(const std::string& database) const;
     const std::string& ServerName() const { return options_.serverName; }
+    // Moves on every catalog change; sessions then drop the table records they cached.
     std::atomic<std::uint64_t> generation{1};
     std::mutex databaseMutex; // create/drop database
 

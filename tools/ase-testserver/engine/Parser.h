@@ -19,7 +19,7 @@ std::shared_ptr<SelectStmt> ParseSelectText(std::string_view text);
 // Parses an object name such as `db.owner.name` or `[a b]`; false if it is not one.
 bool ParseObjectNameText(std::string_view text, ObjectName& out);
 
-// Reads a declared type name with its arguments from words like "numeric(10,2)"; used by tests.
+// Words that cannot name objects or columns without brackets.
 bool IsReservedWord(std::string_view word);
 
 } // namespace asetest
