@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <poll.h>
 
 namespace asetest {
 
@@ -33,7 +34,93 @@ TdsSession::TdsSession(int fd, int spid, Engine& engine, const ServerSettings& s
     : channel_(fd)
     , spid_(spid)
     , engine_(engine)
-    , settings_(settings) {}
+    , settings_(settings)
+    , fd_(fd) {}
+
+TdsSession::~TdsSession() {
+    StopWatcher();
+}
+
+void TdsSession::StopWatcher() {
+    if (!watcher_.joinable())
+        return;
+    {
+        std::lock_guard lock(stateMutex_);
+        stopping_ = true;
+    }
+    stateChanged_.notify_all();
+    watcher_.join();
+}
+
+namespace {
+// A batch that has run this long gets its socket watched for an attention.
+constexpr auto kWatchAfter = std::chrono::milliseconds(50);
+constexpr auto kWatcherTick = std::chrono::milliseconds(20);
+} // namespace
+
+void TdsSession::WatchForAttention() {
+    std::unique_lock lock(stateMutex_);
+    while (!stopping_) {
+        stateChanged_.wait_for(lock, kWatcherTick);
+        if (stopping_)
+            break;
+        if (!executing_ || std::chrono::steady_clock::now() - startedAt_ < kWatchAfter)
+            continue;
+        const std::uint64_t generation = generation_;
+        lock.unlock();
+        {
+            std::lock_guard socket(socketMutex_);
+            while (executing_ && generation_ == generation) {
+                pollfd p{fd_, POLLIN, 0};
+                if (::poll(&p, 1, 10) <= 0)
+                    continue;
+                try {
+                    std::uint8_t type = 0;
+                    std::string ignored;
+                    channel_.ReadMessage(type, ignored);
+                    if (type == kPacketAttention)
+                        attentionTaken_ = true;
+                    else
+                        watcherSawGarbage_ = true;
+                } catch (const ConnectionClosed&) {
+                    watcherSawGarbage_ = true;
+                }
+                cancelled_ = true;
+                break;
+            }
+        }
+        lock.lock();
+        // Engage again only for a later batch.
+        while (!stopping_ && executing_ && generation_ == generation)
+            stateChanged_.wait_for(lock, kWatcherTick);
+    }
+}
+
+template <typename Work> bool TdsSession::Execute(Work&& work) {
+    cancelled_ = false;
+    attentionTaken_ = false;
+    {
+        std::lock_guard lock(stateMutex_);
+        startedAt_ = std::chrono::steady_clock::now();
+        ++generation_;
+        executing_ = true;
+    }
+    try {
+        work();
+    } catch (...) {
+        executing_ = false;
+        std::lock_guard socket(socketMutex_);
+        throw;
+    }
+    executing_ = false;
+    {
+        // The watcher lets go of the socket within one poll interval.
+        std::lock_guard socket(socketMutex_);
+    }
+    if (watcherSawGarbage_)
+        throw ConnectionClosed("the client sent a request before the previous one was answered");
+    return attentionTaken_;
+}
 
 void TdsSession::Run() {
     try {
@@ -116,6 +203,7 @@ bool TdsSession::Login() {
 }
 
 void TdsSession::Serve() {
+    watcher_ = std::thread([this] { WatchForAttention(); });
     std::uint8_t type = 0;
     std::string message;
     for (;;) {
@@ -167,8 +255,13 @@ void TdsSession::Language(TokenReader& in) {
         SendError(7201, 16, "The test server does not support parameters in language commands.");
         return;
     }
-    cancelled_ = false;
-    std::vector<StatementOutcome> outcomes = session_->ExecuteBatch(text, cancelled_);
+    std::vector<StatementOutcome> outcomes;
+    if (Execute([&] { outcomes = session_->ExecuteBatch(text, cancelled_); })) {
+        // The client discards everything up to the acknowledgement.
+        WriteDone(channel_.Pending(), kTokenDone, kDoneAttention, -1);
+        channel_.Finish();
+        return;
+    }
     SendOutcomes(outcomes);
 }
 
@@ -249,8 +342,12 @@ void TdsSession::RemoteProcedure(TokenReader& in) {
             return;
         }
     }
-    cancelled_ = false;
-    std::vector<StatementOutcome> outcomes = session_->CallProcedure(name, parameters, cancelled_);
+    std::vector<StatementOutcome> outcomes;
+    if (Execute([&] { outcomes = session_->CallProcedure(name, parameters, cancelled_); })) {
+        WriteDone(channel_.Pending(), kTokenDone, kDoneAttention, -1);
+        channel_.Finish();
+        return;
+    }
     SendOutcomes(outcomes);
 }
 

@@ -4,8 +4,13 @@
 #include "Engine.h"
 #include "TdsWire.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace asetest {
 
@@ -17,6 +22,9 @@ struct ServerSettings {
 class TdsSession {
 public:
     TdsSession(int fd, int spid, Engine& engine, const ServerSettings& settings);
+    ~TdsSession();
+    TdsSession(const TdsSession&) = delete;
+    TdsSession& operator=(const TdsSession&) = delete;
     // Serves the connection until the client logs out or goes away; never throws.
     void Run();
 
@@ -31,12 +39,31 @@ private:
     bool AttentionArrived();
     void SendError(int number, int severity, const std::string& text);
 
+    // An attention that arrives while the engine runs a long batch: a watcher thread reads the
+    // socket while a batch has run for a while, so the engine can stop at the next statement.
+    // Returns true when the execution was cut short by an attention, already read.
+    template <typename Work> bool Execute(Work&& work);
+    void WatchForAttention();
+    void StopWatcher();
+
     PacketChannel channel_;
     int spid_;
     Engine& engine_;
     const ServerSettings& settings_;
     std::unique_ptr<EngineSession> session_;
     std::atomic<bool> cancelled_{false};
+
+    int fd_;
+    std::thread watcher_;
+    std::mutex stateMutex_; // guards startedAt_ and stopping_
+    std::condition_variable stateChanged_;
+    std::mutex socketMutex_; // held by the watcher while it reads the socket
+    std::atomic<bool> executing_{false};
+    std::atomic<std::uint64_t> generation_{0};
+    std::chrono::steady_clock::time_point startedAt_;
+    bool stopping_ = false;
+    std::atomic<bool> attentionTaken_{false};
+    std::atomic<bool> watcherSawGarbage_{false};
 };
 
 } // namespace asetest
