@@ -490,7 +490,7 @@ TEST_F(TdsProtocol, AttentionStopsALongRunningBatch) {
     auto client = Connect();
     Run(*client, "create table lb (a int) insert lb values (1)");
     std::string doubling;
-    constexpr int kDoublings = 22; // several seconds of work when nothing stops it
+    constexpr int kDoublings = 21; // seconds of work when nothing stops it
     for (int i = 0; i < kDoublings; ++i)
         doubling += "insert lb select a from lb\n";
     client->SendLanguage(doubling);
