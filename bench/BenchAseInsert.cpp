@@ -115,8 +115,8 @@ int main(int argc, char** argv) {
         if (withMySql) {
             mysqlConnection.Open(MySqlConnectionString(mysql));
             mysqlConnection.Execute("CREATE TABLE `" + table +
-                                    "` (id TEXT, name TEXT, amount TEXT, created TEXT, note "
-                                    "TEXT) ENGINE=MEMORY");
+                                    "` (id VARCHAR(64), name VARCHAR(64), amount VARCHAR(64), "
+                                    "created VARCHAR(64), note VARCHAR(64)) ENGINE=MEMORY");
         }
         const std::string tables[2] = {"[" + table + "_i]", "[" + table + "_d]"};
         for (const std::string& t : tables)
