@@ -346,6 +346,12 @@ TEST_F(ValuesTest, ExpressionsAndFunctions) {
     EXPECT_EQ(Scalar("select -(2 + 3) * 4").integer, -20);
     EXPECT_EQ(FormatScaled(Scalar("select 1.25 + 2").unscaled, 2), "3.25");
     EXPECT_EQ(Scalar("select 'ab' + 'cd'").bytes, "abcd");
+    EXPECT_EQ(Scalar("select 'abc' + '' + 'def'").bytes, "abc def");
+    EXPECT_EQ(Scalar("select 'ab' + null").bytes, "ab"); // NULL concatenates as nothing
+    EXPECT_FALSE(ScalarColumn("select 'ab' + null").type.nullable);
+    Ok("set sqlnull on");
+    EXPECT_TRUE(Scalar("select 'ab' + null").isNull);
+    Ok("set sqlnull off");
     EXPECT_EQ(Scalar("select $12.5 * 2").integer, 250000); // money, in 1/10000
     EXPECT_EQ(ScalarColumn("select -$1").type.type, AseType::Money);
     EXPECT_EQ(Scalar("select upper('abc') + lower('DEF')").bytes, "ABCdef");

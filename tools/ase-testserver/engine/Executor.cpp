@@ -422,6 +422,8 @@ void SessionImpl::DoSet(const Statement& st) {
         SetTextSize(n);
     } else if (st.option == "rowcount") {
         rowCountLimit_ = std::max(0LL, std::strtoll(st.optionValue.c_str(), nullptr, 10));
+    } else if (st.option == "sqlnull") {
+        sqlNull_ = st.optionValue == "on";
     } else if (st.option == "quoted_identifier") {
         quotedIdentifier_ = st.optionValue == "on";
     }

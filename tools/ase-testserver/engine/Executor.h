@@ -121,6 +121,7 @@ private:
     int execDepth_ = 0;
     int viewDepth_ = 0;
     std::int64_t rowCountLimit_ = 0; // set rowcount: 0 = all rows
+    bool sqlNull_ = false;           // set sqlnull: concatenation with NULL gives NULL
 
     bool Cancelled() const { return cancelled_ && cancelled_->load(std::memory_order_relaxed); }
 

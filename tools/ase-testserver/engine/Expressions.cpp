@@ -223,7 +223,12 @@ Datum SessionImpl::EvalArithmetic(const std::string& op, const Datum& a, const D
         r.type.type = large ? (uni ? AseType::UniText : AseType::Text)
                             : (uni ? AseType::UniVarChar : AseType::VarChar);
         r.type.length = large ? 0 : std::min(16384, a.type.length + b.type.length);
-        if (!anyNull) {
+        if (!sqlNull_) {
+            // ASE concatenates NULL as an empty string unless `set sqlnull on`.
+            r.type.nullable = a.type.nullable && b.type.nullable;
+            r.value.isNull = a.value.isNull && b.value.isNull;
+        }
+        if (!r.value.isNull) {
             r.value.bytes = a.value.bytes + b.value.bytes;
         }
         return r;
@@ -614,8 +619,20 @@ Datum SessionImpl::Eval(const Expr& e, const RowContext& ctx) {
         r.type = a.type;
         return r;
     }
-    case ExprKind::Binary:
-        return EvalArithmetic(e.name, Eval(*e.args[0], ctx), Eval(*e.args[1], ctx));
+    case ExprKind::Binary: {
+        Datum a = Eval(*e.args[0], ctx);
+        Datum b = Eval(*e.args[1], ctx);
+        // The NULL literal has no type of its own: it takes the other operand's.
+        auto isNullLiteral = [](const Expr& x) {
+            return x.kind == ExprKind::Literal && x.literal.value.isNull;
+        };
+        if (isNullLiteral(*e.args[0])) {
+            a = NullDatum(b.type);
+        } else if (isNullLiteral(*e.args[1])) {
+            b = NullDatum(a.type);
+        }
+        return EvalArithmetic(e.name, a, b);
+    }
     case ExprKind::Function:
         return EvalFunction(e, ctx);
     case ExprKind::Convert: {
