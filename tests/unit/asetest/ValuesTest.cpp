@@ -258,6 +258,18 @@ TEST_F(ValuesTest, DateFormatsAccepted) {
               "Jan  2 2020  1:04PM");
     EXPECT_EQ(Scalar("select convert(char(8), convert(date, '2020-01-02'), 112)").bytes,
               "20200102");
+    const StatementOutcome styles =
+        Query("select convert(varchar(30), d, 101), convert(varchar(30), d, 102), "
+              "convert(varchar(30), d, 103), convert(varchar(30), d, 106), convert(varchar(30), "
+              "d, 107), convert(varchar(30), d, 110), convert(varchar(30), d, 111), "
+              "convert(varchar(30), d, 23), convert(varchar(30), d, 108) from t where k = 3");
+    ASSERT_EQ(styles.rows.size(), 1u);
+    const std::vector<std::string> expected = {"03/04/2021",  "2021.03.04",          "04/03/2021",
+                                               "04 Mar 2021", "Mar 04, 2021",        "03-04-2021",
+                                               "2021/03/04",  "2021-03-04T05:06:07", "05:06:07"};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(styles.rows[0][i].bytes, expected[i]) << i;
+    }
 }
 
 TEST_F(ValuesTest, BinaryAndUnicodeRoundTrip) {

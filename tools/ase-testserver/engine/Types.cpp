@@ -448,6 +448,14 @@ std::string FormatDate(std::int64_t days, std::int64_t micros, AseType t, int st
     switch (style) {
     case 101:
         return Pad2(m) + "/" + Pad2(d) + "/" + year;
+    case 102:
+        return std::string(year) + "." + Pad2(m) + "." + Pad2(d);
+    case 106:
+        return Pad2(d) + " " + kMonths[m - 1] + " " + year;
+    case 107:
+        return std::string(kMonths[m - 1]) + " " + Pad2(d) + ", " + year;
+    case 110:
+        return Pad2(m) + "-" + Pad2(d) + "-" + year;
     case 103:
         return Pad2(d) + "/" + Pad2(m) + "/" + year;
     case 104:
