@@ -150,6 +150,42 @@ TEST_F(TdsClient, BatchOfSeveralStatements) {
     EXPECT_EQ(Scalar(*c, "select count(*) from b1"), DbValue::Int(3));
 }
 
+TEST_F(TdsClient, ConditionalAndDynamicStatements) {
+    auto c = Open();
+    const std::string dropIfThere = "if object_id('cd') is not null drop table cd";
+    c->Execute(dropIfThere); // nothing to drop
+    c->Execute("create table cd (id int, name varchar(20) null)");
+    c->Execute(dropIfThere);
+    EXPECT_TRUE(Scalar(*c, "select object_id('cd')").IsNull());
+
+    c->Execute("exec ('create table cd (id int, name varchar(20) null)')");
+    c->Execute("insert cd values (1, 'alpha') insert cd values (2, 'beta') "
+               "insert cd values (3, 'alpine') insert cd values (4, null)");
+    EXPECT_EQ(Scalar(*c, "update cd set name = upper(name) where name like 'al%' "
+                         "select @@rowcount"),
+              DbValue::Int(2));
+    EXPECT_EQ(Scalar(*c, "select count(*) from cd where name like 'AL%'"), DbValue::Int(2));
+    EXPECT_EQ(Scalar(*c, "if exists (select * from cd where id = 4) select 'yes' else "
+                         "select 'no'"),
+              DbValue::Text("yes"));
+    EXPECT_EQ(Scalar(*c, "if not exists (select * from cd where id = 9) begin select 'none' "
+                         "end"),
+              DbValue::Text("none"));
+    auto top = c->Execute("select top 2 id from cd order by id desc");
+    ASSERT_NE(top, nullptr);
+    EXPECT_EQ(top->RecordCount(), 2);
+    EXPECT_EQ(top->Value(0), DbValue::Int(4));
+    EXPECT_EQ(Scalar(*c, "select count(*) from cd where name is null"), DbValue::Int(1));
+
+    c->Execute("create table cd2 (a int) insert cd2 select id from cd");
+    EXPECT_EQ(Scalar(*c, "select count(*) from cd2"), DbValue::Int(4));
+    c->Execute("truncate table cd2");
+    EXPECT_EQ(Scalar(*c, "select count(*) from cd2"), DbValue::Int(0));
+    c->Execute("drop table cd, cd2");
+    EXPECT_TRUE(Scalar(*c, "select object_id('cd2')").IsNull());
+    EXPECT_EQ(ErrorOf(*c, "select * from cd").NativeError(), 208);
+}
+
 TEST_F(TdsClient, BracketedNames) {
     auto c = Open();
     c->Execute("create table [my table  ] ([the id] int, [group] varchar(10))");
