@@ -130,6 +130,23 @@ public:
                                                         const std::vector<std::string>& parameters,
                                                         const std::atomic<bool>& cancelled) = 0;
 
+    // The same with the parameters' names as sent ("@table_name", or empty for a parameter
+    // given by position) and NULL values told apart. Without names this is CallProcedure.
+    struct NamedParameter {
+        std::string name;
+        std::string value;
+        bool isNull = false;
+    };
+    virtual std::vector<StatementOutcome>
+    CallProcedureNamed(std::string_view name, const std::vector<NamedParameter>& parameters,
+                       const std::atomic<bool>& cancelled) {
+        std::vector<std::string> values;
+        for (const NamedParameter& p : parameters) {
+            values.push_back(p.isNull ? std::string() : p.value);
+        }
+        return CallProcedure(name, values, cancelled);
+    }
+
     virtual std::string CurrentDatabase() const = 0;
     // Bytes of text/unitext/image sent per value: 32768 by default, `set textsize N`.
     virtual std::int64_t TextSize() const = 0;
