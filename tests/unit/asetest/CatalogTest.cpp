@@ -118,6 +118,14 @@ TEST_F(CatalogTest, SpTablesAsLanguageAndRpc) {
     EXPECT_EQ(Column(out[0], 2), std::vector<std::string>{"zeta"});
     out = session_->CallProcedure("sp_tables", {"", "bob"}, cancelled_); // NULL, then owner
     EXPECT_EQ(Column(out.at(0), 2), std::vector<std::string>{"alpha"});
+    out = session_->CallProcedureNamed(
+        "sp_tables", {{"@table_type", "'VIEW'", false}, {"@table_owner", "", true}}, cancelled_);
+    EXPECT_EQ(Column(out.at(0), 2), std::vector<std::string>{"beta"});
+    out = session_->CallProcedureNamed("dbo.sp_tables", {{"", "alpha", false}}, cancelled_);
+    EXPECT_EQ(Column(out.at(0), 2), std::vector<std::string>{"alpha"});
+    out = session_->CallProcedureNamed("sp_tables", {{"@nope", "x", false}}, cancelled_);
+    EXPECT_TRUE(out.at(0).failed);
+    EXPECT_EQ(out.at(0).messages.at(0).number, 8145);
     out = session_->CallProcedure("sp_missing", {}, cancelled_);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_TRUE(out[0].failed);

@@ -261,13 +261,36 @@ void SessionImpl::RunOne(const Statement& st, StatementOutcome& o,
 std::vector<StatementOutcome> SessionImpl::CallProcedure(std::string_view name,
                                                          const std::vector<std::string>& parameters,
                                                          const std::atomic<bool>& cancelled) {
-    cancelled_ = &cancelled;
     std::vector<std::pair<std::string, Datum>> args;
     for (const std::string& p : parameters) {
         // A character value cannot be empty on the wire: an empty parameter was NULL.
         args.emplace_back(std::string(),
                           p.empty() ? NullDatum(ColumnType{AseType::VarChar}) : StringDatum(p));
     }
+    return RunProcedure(name, args, cancelled);
+}
+
+std::vector<StatementOutcome>
+SessionImpl::CallProcedureNamed(std::string_view name,
+                                const std::vector<NamedParameter>& parameters,
+                                const std::atomic<bool>& cancelled) {
+    std::vector<std::pair<std::string, Datum>> args;
+    for (const NamedParameter& p : parameters) {
+        std::string argName = Lower(p.name);
+        if (!argName.empty() && argName[0] == '@') {
+            argName.erase(0, 1);
+        }
+        args.emplace_back(std::move(argName), p.isNull ? NullDatum(ColumnType{AseType::VarChar})
+                                                       : StringDatum(p.value));
+    }
+    return RunProcedure(name, args, cancelled);
+}
+
+std::vector<StatementOutcome>
+SessionImpl::RunProcedure(std::string_view name,
+                          const std::vector<std::pair<std::string, Datum>>& args,
+                          const std::atomic<bool>& cancelled) {
+    cancelled_ = &cancelled;
     StatementOutcome o;
     ObjectName n;
     std::string procName(name);

@@ -100,6 +100,9 @@ public:
     std::vector<StatementOutcome> CallProcedure(std::string_view name,
                                                 const std::vector<std::string>& parameters,
                                                 const std::atomic<bool>& cancelled) override;
+    std::vector<StatementOutcome> CallProcedureNamed(std::string_view name,
+                                                     const std::vector<NamedParameter>& parameters,
+                                                     const std::atomic<bool>& cancelled) override;
     std::string CurrentDatabase() const override { return current_; }
     std::int64_t TextSize() const override { return textSize_; }
     void SetTextSize(std::int64_t bytes) override {
@@ -163,6 +166,9 @@ private:
     void DoSet(const Statement& st);
     void DoProcedure(const std::string& name,
                      const std::vector<std::pair<std::string, Datum>>& args, StatementOutcome& o);
+    std::vector<StatementOutcome>
+    RunProcedure(std::string_view name, const std::vector<std::pair<std::string, Datum>>& args,
+                 const std::atomic<bool>& cancelled);
     void SpTables(const std::vector<std::pair<std::string, Datum>>& args, StatementOutcome& o);
 
     // Queries
