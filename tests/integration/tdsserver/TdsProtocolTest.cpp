@@ -513,6 +513,41 @@ TEST_F(TdsProtocol, AttentionStopsALongRunningBatch) {
         << "the acknowledgement came only after the whole batch";
 }
 
+// An attention may arrive at any moment around the end of a response; whatever the moment,
+// exactly one acknowledgement follows and the next request gets its own reply.
+TEST_F(TdsProtocol, AttentionRacingTheEndOfAResponse) {
+    auto client = Connect();
+    Run(*client, "create table ar (id int, v varchar(100))");
+    Run(*client, "insert ar values (1, '" + std::string(100, 'r') + "')");
+    std::string doubling;
+    for (int i = 0; i < 11; ++i)
+        doubling += "insert ar select id + 1, v from ar\n";
+    Run(*client, doubling);
+    for (int round = 0; round < 60; ++round) {
+        const bool select = round % 2 == 0;
+        client->SendLanguage(select ? "select id, v from ar"
+                                    : "update ar set id = id where id < 0");
+        std::this_thread::sleep_for(std::chrono::microseconds((round * 379) % 6000));
+        client->SendAttention();
+        int acknowledgements = 0;
+        std::string seen;
+        while (acknowledgements == 0) {
+            const Token t = client->ReadToken();
+            if (t.id != tds::kRow)
+                seen += Describe({t});
+            if (t.IsDone() && (t.doneStatus & tds::kDoneAttention))
+                ++acknowledgements;
+        }
+        ASSERT_TRUE(client->AtMessageBoundary()) << "round " << round << ": " << seen;
+        const auto next = client->Language("select " + std::to_string(round) + " n");
+        ASSERT_EQ(next.size(), 3u)
+            << "round " << round << ": stray tokens before the reply: " << Describe(next)
+            << " after " << seen;
+        EXPECT_EQ(RowsOf(next).at(0).at("n"), Le32(static_cast<std::uint32_t>(round)));
+        EXPECT_EQ(next.back().doneStatus & tds::kDoneAttention, 0) << "round " << round;
+    }
+}
+
 // --- Options and logout -------------------------------------------------------------------------
 
 TEST_F(TdsProtocol, TextSizeByOptionCommandAndByDefault) {
