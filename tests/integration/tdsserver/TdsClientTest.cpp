@@ -218,9 +218,12 @@ TEST_F(TdsClient, QuotedIdentifierOption) {
     EXPECT_EQ(Scalar(*c, "select \"the col\" from \"q t\""), DbValue::Int(5));
     EXPECT_EQ(Scalar(*c, "select 'still a string'"), DbValue::Text("still a string"));
     EXPECT_THROW(c->Execute("select \"no_such_column\" from \"q t\""), DatabaseError);
+    c->Execute("create table \"dq\"\"name\" (a int)"); // a doubled quote is one quote
     c->Execute("set quoted_identifier off");
     EXPECT_EQ(Scalar(*c, "select \"text again\""), DbValue::Text("text again"));
+    EXPECT_EQ(Scalar(*c, "select \"it\"\"s\""), DbValue::Text("it\"s"));
     EXPECT_EQ(Scalar(*c, "select count(*) from [q t]"), DbValue::Int(1));
+    EXPECT_EQ(Tables(*c).count({"dbo", "dq\"name"}), 1u);
 }
 
 TEST_F(TdsClient, KeywordsInAnyCaseNamesAsWritten) {
