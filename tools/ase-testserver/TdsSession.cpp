@@ -270,18 +270,23 @@ void TdsSession::RemoteProcedure(TokenReader& in) {
     TokenReader rpc(in.Take(length));
     const std::uint8_t nameLength = rpc.U8();
     const std::string name(rpc.Take(nameLength));
-    std::vector<std::string> parameters;
+    std::vector<EngineSession::NamedParameter> parameters;
     // Parameter formats then values: character and integer parameters are understood.
-    std::vector<std::pair<std::uint8_t, std::uint32_t>> formats; // wire type, declared size
+    struct Format {
+        std::string name;
+        std::uint8_t type;
+        std::uint32_t size;
+    };
+    std::vector<Format> formats;
     while (!in.AtEnd()) {
         const std::uint8_t token = in.U8();
         if (token == kTokenParamFormat) {
             TokenReader f(in.Take(in.U16()));
             const std::uint16_t count = f.U16();
             for (std::uint16_t i = 0; i < count; ++i) {
-                f.Take(f.U8()); // name
-                f.U8();         // status
-                f.U32();        // user type
+                std::string parameterName(f.Take(f.U8()));
+                f.U8();  // status
+                f.U32(); // user type
                 const std::uint8_t type = f.U8();
                 std::uint32_t size = 0;
                 switch (type) {
@@ -314,28 +319,36 @@ void TdsSession::RemoteProcedure(TokenReader& in) {
                     return;
                 }
                 f.Take(f.U8()); // locale
-                formats.emplace_back(type, size);
+                formats.push_back({std::move(parameterName), type, size});
             }
         } else if (token == kTokenParams) {
-            for (const auto& [type, size] : formats) {
-                std::string value;
+            for (const Format& format : formats) {
+                EngineSession::NamedParameter parameter;
+                parameter.name = format.name;
+                const std::uint8_t type = format.type;
                 if (type == 0x27 || type == 0x2F || type == 0x25 || type == 0x2D) {
-                    value = std::string(in.Take(in.U8()));
+                    const std::uint8_t length = in.U8();
+                    parameter.isNull = length == 0;
+                    parameter.value = std::string(in.Take(length));
                 } else if (type == 0xAF || type == 0xE1) {
-                    value = std::string(in.Take(in.U32()));
+                    const std::uint32_t length = in.U32();
+                    parameter.isNull = length == 0;
+                    parameter.value = std::string(in.Take(length));
                 } else {
-                    std::uint32_t bytes = size;
+                    std::uint32_t bytes = format.size;
                     if (type == 0x26 || type == 0x44)
                         bytes = in.U8();
-                    std::string_view raw = in.Take(bytes);
+                    const std::string_view raw = in.Take(bytes);
                     std::int64_t n = 0;
                     for (std::size_t k = raw.size(); k-- > 0;)
                         n = (n << 8) | static_cast<unsigned char>(raw[k]);
                     if (bytes > 0 && bytes < 8 && (static_cast<unsigned char>(raw.back()) & 0x80))
                         n -= std::int64_t{1} << (8 * bytes);
-                    value = bytes == 0 ? std::string() : std::to_string(n);
+                    parameter.isNull = bytes == 0;
+                    if (!parameter.isNull)
+                        parameter.value = std::to_string(n);
                 }
-                parameters.push_back(std::move(value));
+                parameters.push_back(std::move(parameter));
             }
         } else {
             SendError(7203, 16, "Unexpected token after the procedure call.");
@@ -343,7 +356,7 @@ void TdsSession::RemoteProcedure(TokenReader& in) {
         }
     }
     std::vector<StatementOutcome> outcomes;
-    if (Execute([&] { outcomes = session_->CallProcedure(name, parameters, cancelled_); })) {
+    if (Execute([&] { outcomes = session_->CallProcedureNamed(name, parameters, cancelled_); })) {
         WriteDone(channel_.Pending(), kTokenDone, kDoneAttention, -1);
         channel_.Finish();
         return;
