@@ -50,6 +50,18 @@ int MessageHandler(DBPROCESS* proc, DBINT number, int, int severity, char* text,
 }
 
 int ErrorHandler(DBPROCESS* proc, int, int dbErr, int osErr, char* dbErrText, char* osErrText) {
+    // A command timeout: the first time, cancel the statement and keep the connection (the
+    // server acknowledges the cancel); should the server not even answer that in time, give
+    // the connection up.
+    if (dbErr == SYBETIME) {
+        Messages* m = MessagesOf(proc);
+        if (m != nullptr && !m->clientError) {
+            m->clientError.emplace(dbErr, "The statement did not finish within the command "
+                                          "timeout and was cancelled.");
+            return INT_TIMEOUT;
+        }
+        return INT_CANCEL;
+    }
     // 20018 only says that the server sent an error, which MessageHandler already holds.
     if (dbErr != SYBESMSG) {
         if (Messages* m = MessagesOf(proc); m && !m->clientError) {

@@ -209,5 +209,32 @@ TEST(AseConnection, StreamingResultAndConnectionReuse) {
     c->Execute("drop table vt_stream");
 }
 
+// A statement that outlasts the command timeout is cancelled with a clear error; the
+// connection stays usable, and what the batch did before the cancel stays done.
+TEST(AseConnection, CommandTimeoutCancelsTheStatementAndKeepsTheConnection) {
+    VELTRANE_REQUIRE_SYBASE(server);
+    auto c = std::make_unique<Connection>();
+    c->SetCommandTimeout(1);
+    c->Open(SybaseConnectionStringFor(server));
+    c->Execute("if object_id('vt_slow') is not null drop table vt_slow");
+    c->Execute("create table vt_slow (a int) insert vt_slow values (1)");
+    std::string doubling;
+    for (int i = 0; i < 26; ++i) // minutes of work when nothing stops it
+        doubling += "insert vt_slow select a from vt_slow\n";
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        c->Execute(doubling);
+        ADD_FAILURE() << "the batch finished within the timeout";
+    } catch (const DatabaseError& e) {
+        EXPECT_EQ(e.NativeError(), 20003);
+        EXPECT_NE(std::string(e.what()).find("timeout"), std::string::npos) << e.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    const DbValue rows = Scalar(*c, "select count(*) from vt_slow");
+    EXPECT_GE(rows.AsInt(), 2);
+    EXPECT_LT(rows.AsInt(), std::int64_t{1} << 26);
+    c->Execute("drop table vt_slow");
+}
+
 } // namespace
 } // namespace veltrane::testing
