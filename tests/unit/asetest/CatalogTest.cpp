@@ -126,6 +126,7 @@ TEST_F(CatalogTest, SpTablesAsLanguageAndRpc) {
     out = session_->CallProcedureNamed("sp_tables", {{"@nope", "x", false}}, cancelled_);
     EXPECT_TRUE(out.at(0).failed);
     EXPECT_EQ(out.at(0).messages.at(0).number, 8145);
+    EXPECT_EQ(Error("exec SP_TABLES").number, 2812); // procedure names are case-sensitive
     out = session_->CallProcedure("sp_missing", {}, cancelled_);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_TRUE(out[0].failed);

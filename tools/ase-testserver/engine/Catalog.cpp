@@ -488,7 +488,7 @@ RowSet SessionImpl::SystemRows(DbHandle& h, const std::string& name) {
 void SessionImpl::DoProcedure(const std::string& name,
                               const std::vector<std::pair<std::string, Datum>>& args,
                               StatementOutcome& o) {
-    if (Lower(name) == "sp_tables") {
+    if (name == "sp_tables") { // names are case-sensitive, as in ASE
         SpTables(args, o);
         o.isProcedure = true;
         o.returnStatus = 0;
