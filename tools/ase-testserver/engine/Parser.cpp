@@ -547,8 +547,8 @@ private:
             const int n = args.empty() ? defaultLength : args[0];
             if (n < 1) {
                 throw EngineError(2716, 16,
-                                  "Column or parameter #1: cannot specify a column width of "
-                                  "zero or less.");
+                                  "Cannot specify a width of zero or less for the type '" + name +
+                                      "'.");
             }
             if (n > 16384) {
                 throw EngineError(131, 15,
