@@ -127,6 +127,7 @@ private:
     bool sqlNull_ = false;           // set sqlnull: concatenation with NULL gives NULL
 
     bool Cancelled() const { return cancelled_ && cancelled_->load(std::memory_order_relaxed); }
+    void StopIfCancelled() const;
 
     // Databases and catalog
     bool DatabaseExists(const std::string& name);

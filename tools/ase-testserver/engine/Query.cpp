@@ -5,6 +5,15 @@
 
 namespace asetest {
 
+void SessionImpl::StopIfCancelled() const {
+    // A statement that writes never writes part of its rows.
+    if (Cancelled()) {
+        throw EngineError(3618, 16,
+                          "The statement was cancelled by the client; nothing of it "
+                          "was written.");
+    }
+}
+
 RowSet SessionImpl::LoadSource(const ObjectName& n, const std::string& contextDb) {
     DbHandle* h = nullptr;
     TablePtr t = ResolveTable(n, contextDb, h);
@@ -389,6 +398,7 @@ void SessionImpl::DoInsert(const Statement& st, StatementOutcome& o) {
     std::vector<std::vector<Datum>> sourceRows;
     if (st.select) {
         RowSet r = ExecuteSelect(*st.select, current_);
+        StopIfCancelled();
         if (r.columns.size() != targets.size()) {
             throw EngineError(213, 16,
                               "Insert error: column name or number of supplied values does not "
@@ -475,6 +485,7 @@ void SessionImpl::DoUpdate(const Statement& st, StatementOutcome& o) {
     Scope scope(*this, *h);
     RowSet set = LoadSource(st.target, current_);
     std::vector<std::int64_t> matching = MatchingRows(set, st.where.get());
+    StopIfCancelled();
     std::string sql = "UPDATE " + t->storage + " SET ";
     for (std::size_t i = 0; i < targets.size(); ++i) {
         sql += (i ? ", c" : "c") + std::to_string(targets[i]) + " = ?";
@@ -523,6 +534,7 @@ void SessionImpl::DoDelete(const Statement& st, StatementOutcome& o) {
     }
     RowSet set = LoadSource(st.target, current_);
     std::vector<std::int64_t> matching = MatchingRows(set, st.where.get());
+    StopIfCancelled();
     for (std::int64_t r : matching) {
         Query q(*h->db, "DELETE FROM " + t->storage + " WHERE rowid = ?");
         q.BindInt(1, set.rowids[static_cast<std::size_t>(r)]);
