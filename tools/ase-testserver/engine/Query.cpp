@@ -2,6 +2,7 @@
 #include "Executor.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace asetest {
 
@@ -223,6 +224,38 @@ RowSet SessionImpl::ExecuteSelect(const SelectStmt& s, const std::string& contex
         }
         return true;
     };
+
+    // ORDER BY on text, unitext or image is refused before any row counts, as ASE refuses it
+    // when it compiles the statement.
+    for (const OrderItem& o : s.orderBy) {
+        const Expr& e = *o.expr;
+        std::optional<ColumnType> type;
+        if (e.kind == ExprKind::Literal && e.literal.type.type == AseType::Int &&
+            !e.literal.value.isNull) {
+            const std::int64_t position = e.literal.value.integer - 1;
+            if (position >= 0 && position < static_cast<std::int64_t>(result.columns.size()))
+                type = result.columns[static_cast<std::size_t>(position)].type;
+        } else if (e.kind == ExprKind::Column && e.parts.size() == 1) {
+            for (std::size_t c = 0; c < items.size(); ++c) {
+                if (items[c].aliased && items[c].name == e.parts[0]) {
+                    type = result.columns[c].type;
+                    break;
+                }
+            }
+        }
+        if (!type) {
+            RowContext ctx;
+            ctx.set = &source;
+            ctx.row = &nullRow;
+            ctx.count = &count;
+            type = Eval(e, ctx).type;
+        }
+        if (IsLargeType(type->type)) {
+            throw EngineError(420, 16,
+                              "TEXT, IMAGE and UNITEXT datatypes cannot be used in an ORDER BY "
+                              "clause.");
+        }
+    }
 
     if (!s.orderBy.empty() && !result.rows.empty()) {
         // Sort keys per result row.
