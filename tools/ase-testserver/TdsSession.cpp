@@ -25,6 +25,21 @@ std::string Field(const std::string& login, std::size_t at, std::size_t size) {
     return login.substr(at, length);
 }
 
+// LOGINACK: status, TDS version 5.0, the product's name and its version, one byte a part.
+enum : std::uint8_t { kLoginSucceeded = 5, kLoginFailed = 6 };
+void WriteLoginAck(std::string& out, std::uint8_t status, const std::string& product,
+                   std::uint32_t version) {
+    TokenWriter w(out);
+    w.U8(kTokenLoginAck);
+    const std::size_t length = w.LengthU16();
+    w.U8(status);
+    w.U32(0x00000005);
+    w.Short(product);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        w.U8(static_cast<std::uint8_t>(version >> shift));
+    w.PatchU16(length);
+}
+
 // ENVCHANGE kinds.
 enum : std::uint8_t { kEnvDatabase = 1, kEnvLanguage = 2, kEnvCharset = 3, kEnvPacketSize = 4 };
 
@@ -146,14 +161,7 @@ bool TdsSession::Login() {
     std::string& out = channel_.Pending();
     if (known == settings_.passwords.end() || known->second != password) {
         WriteMessage(out, {4002, 14, 1, "Login failed."}, settings_.serverName);
-        TokenWriter w(out);
-        w.U8(kTokenLoginAck);
-        const std::size_t length = w.LengthU16();
-        w.U8(6); // login failed
-        w.U32(0x00000005);
-        w.Short("");
-        w.U32(0);
-        w.PatchU16(length);
+        WriteLoginAck(out, kLoginFailed, "", 0);
         WriteDone(out, kTokenDone, kDoneError, -1);
         channel_.Finish();
         return false;
@@ -176,16 +184,7 @@ bool TdsSession::Login() {
     WriteMessage(out, {5703, 10, 1, "Changed language setting to 'us_english'."},
                  settings_.serverName);
     WriteEnvChange(out, kEnvCharset, "utf8", "");
-    {
-        TokenWriter w(out);
-        w.U8(kTokenLoginAck);
-        const std::size_t length = w.LengthU16();
-        w.U8(5); // login succeeded
-        w.U32(0x00000005);
-        w.Short("ASE");
-        w.U8(16), w.U8(0), w.U8(3), w.U8(6);
-        w.PatchU16(length);
-    }
+    WriteLoginAck(out, kLoginSucceeded, "ASE", 0x10000306); // 16.0.3.6
     WriteEnvChange(out, kEnvPacketSize, std::to_string(packetSize), std::to_string(512));
     // Capabilities: grant what the client asked for, as it sent them.
     if (static_cast<unsigned char>(login[kCapabilityAt]) == kTokenCapability &&

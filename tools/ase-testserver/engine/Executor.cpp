@@ -150,16 +150,7 @@ void SessionImpl::Run(const Statement& st, std::vector<StatementOutcome>& out) {
         return;
     }
     StatementOutcome o;
-    try {
-        RunOne(st, o, out);
-        lastError_ = 0;
-    } catch (...) {
-        const Message failure = CurrentFailure();
-        o = StatementOutcome{};
-        o.failed = true;
-        o.messages.push_back(failure);
-        lastError_ = failure.number;
-    }
+    Guarded(o, [&] { RunOne(st, o, out); });
     if (st.kind == StmtKind::ExecString && !o.failed) {
         return; // the executed text produced its own outcomes
     }
@@ -297,16 +288,7 @@ SessionImpl::RunProcedure(std::string_view name,
     if (ParseObjectNameText(name, n)) {
         procName = n.name;
     }
-    try {
-        DoProcedure(procName, args, o);
-        lastError_ = 0;
-    } catch (...) {
-        const Message failure = CurrentFailure();
-        o = StatementOutcome{};
-        o.failed = true;
-        o.messages.push_back(failure);
-        lastError_ = failure.number;
-    }
+    Guarded(o, [&] { DoProcedure(procName, args, o); });
     lastRowCount_ = o.rowCount >= 0 ? o.rowCount : 0;
     cancelled_ = nullptr;
     return {std::move(o)};

@@ -128,6 +128,20 @@ private:
 
     bool Cancelled() const { return cancelled_ && cancelled_->load(std::memory_order_relaxed); }
     void StopIfCancelled() const;
+    // Runs `work` for outcome `o`; a failure replaces `o` by the failed outcome with its
+    // message. Keeps @@error.
+    template <typename Work> void Guarded(StatementOutcome& o, Work&& work) {
+        try {
+            work();
+            lastError_ = 0;
+        } catch (...) {
+            const Message failure = CurrentFailure();
+            o = StatementOutcome{};
+            o.failed = true;
+            o.messages.push_back(failure);
+            lastError_ = failure.number;
+        }
+    }
 
     // Databases and catalog
     bool DatabaseExists(const std::string& name);
