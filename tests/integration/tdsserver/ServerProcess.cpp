@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <regex>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,13 +151,15 @@ void ServerProcess::Start(const std::vector<Login>& logins, std::chrono::millise
         line += c;
     }
     listeningLine_ = line;
-    static const std::regex pattern(R"(listening on 127\.0\.0\.1:([0-9]{1,5}))");
-    std::smatch match;
-    if (!std::regex_match(line, match, pattern)) {
+    static const std::string prefix = "listening on 127.0.0.1:";
+    const std::string digits =
+        line.compare(0, prefix.size(), prefix) == 0 ? line.substr(prefix.size()) : std::string();
+    if (digits.empty() || digits.size() > 5 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
         Stop(std::chrono::seconds(2));
         throw std::runtime_error("unexpected first line from the test server: '" + line + "'");
     }
-    port_ = std::stoi(match[1].str());
+    port_ = std::stoi(digits);
     if (port_ <= 0 || port_ > 65535) {
         Stop(std::chrono::seconds(2));
         throw std::runtime_error("the listening line names no usable port: '" + line + "'");

@@ -11,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <netinet/in.h>
-#include <regex>
 #include <set>
 #include <sys/socket.h>
 #include <thread>
@@ -164,8 +163,7 @@ TEST(TdsServerCommandLine, BadArgumentsAreRefusedWithAMessage) {
         EXPECT_GT(r.exitStatus, 0)
             << argv[1] << " " << (argv.size() > 2 ? argv[2] : "") << ": " << r.output;
         EXPECT_FALSE(r.output.empty()) << argv[1];
-        EXPECT_FALSE(std::regex_search(r.output, std::regex("listening on 127\\.0\\.0\\.1:[0-9]")))
-            << r.output;
+        EXPECT_EQ(r.output.find("listening on 127.0.0.1:"), std::string::npos) << r.output;
     }
     std::filesystem::remove_all(dir);
 }
