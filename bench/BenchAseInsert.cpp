@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <sybdb.h>
 #include <unistd.h>
@@ -78,6 +79,13 @@ void RunDirect(DBPROCESS* proc, const std::string& statement) {
     }
 }
 
+// CPU time of this thread: what the client side itself costs, apart from waiting.
+double CpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const std::size_t n = values.size();
@@ -123,13 +131,14 @@ int main(int argc, char** argv) {
             connection.Execute("create table " + t + " " + columns);
 
         std::printf("%d single-row INSERTs per run, %d rounds\n", rows, rounds);
-        std::vector<double> interfaceRates, directRates, ratios, mysqlRatios;
+        std::vector<double> interfaceRates, directRates, ratios, mysqlRatios, cpuRatios;
         for (int round = 0; round < rounds; ++round) {
             for (const std::string& t : tables)
                 connection.Execute("truncate table " + t);
             if (withMySql)
                 mysqlConnection.Execute("TRUNCATE TABLE `" + table + "`");
             std::chrono::steady_clock::duration spent[3] = {};
+            double cpu[3] = {};
             constexpr int kChunk = 100;
             for (int first = 0, chunk = 0; first < rows; first += kChunk, ++chunk) {
                 const int last = std::min(rows, first + kChunk);
@@ -138,6 +147,7 @@ int main(int argc, char** argv) {
                     if (side == 2 && !withMySql)
                         continue;
                     const auto start = std::chrono::steady_clock::now();
+                    const double cpuStart = CpuSeconds();
                     for (int i = first; i < last; ++i) {
                         if (side == 0)
                             connection.Execute(Row("insert into " + tables[0] + " values ", i));
@@ -146,6 +156,7 @@ int main(int argc, char** argv) {
                         else
                             mysqlConnection.Execute(Row("INSERT INTO `" + table + "` VALUES ", i));
                     }
+                    cpu[side] += CpuSeconds() - cpuStart;
                     spent[side] += std::chrono::steady_clock::now() - start;
                 }
             }
@@ -155,6 +166,7 @@ int main(int argc, char** argv) {
             interfaceRates.push_back(rows / seconds[0]);
             directRates.push_back(rows / seconds[1]);
             ratios.push_back(seconds[0] / seconds[1]);
+            cpuRatios.push_back(cpu[0] / cpu[1]);
             std::printf("round %d: interface %.0f rows/s, bare DB-Library %.0f rows/s, time "
                         "ratio %.4f",
                         round + 1, interfaceRates.back(), directRates.back(), ratios.back());
@@ -163,12 +175,15 @@ int main(int argc, char** argv) {
                 std::printf("; MariaDB %.0f rows/s, Sybase side / MySQL side %.3f",
                             rows / seconds[2], mysqlRatios.back());
             }
-            std::printf("\n");
+            std::printf("; client CPU per row %.2f us vs %.2f us\n", cpu[0] * 1e6 / rows,
+                        cpu[1] * 1e6 / rows);
         }
         std::printf("median: interface %.0f rows/s, bare DB-Library %.0f rows/s\n",
                     Median(interfaceRates), Median(directRates));
         std::printf("interface time / bare DB-Library time (median of rounds): %.4f (%+.2f%%)\n",
                     Median(ratios), (Median(ratios) - 1) * 100);
+        std::printf("client CPU ratio, interface / bare DB-Library (median of rounds): %.4f\n",
+                    Median(cpuRatios));
         if (withMySql)
             std::printf("Sybase ASE side time / MySQL side time (median of rounds): %.3f\n",
                         Median(mysqlRatios));

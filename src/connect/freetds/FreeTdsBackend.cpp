@@ -4,6 +4,7 @@
 #include "connect/DatabaseError.h"
 #include "connect/freetds/TdsValues.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -84,6 +85,17 @@ void InitLibrary() {
         dberrhandle(ErrorHandler);
         dbsetversion(DBVERSION_100);
     });
+}
+
+// DB-Library's command timeout is one setting for the whole process, and setting it walks
+// every connection slot of the library (thousands), which costs more than a short statement's
+// own client work; it is set only when a connection needs another value than the last one.
+// -1: not known, e.g. after a login, which may leave its own timeout on the new connection.
+std::atomic<int> processCommandTimeout{-1};
+
+void SetCommandTimeout(int seconds) {
+    if (processCommandTimeout.exchange(seconds) != seconds)
+        dbsettime(seconds);
 }
 
 std::string QuoteName(const std::string& name) {
@@ -172,6 +184,7 @@ public:
         openingMessages = &messages_;
         proc_ = dbopen(login, server.c_str());
         openingMessages = nullptr;
+        processCommandTimeout = -1;
         dbloginfree(login);
         if (proc_ == nullptr) {
             std::string text = "Cannot connect to Sybase ASE at " + server + ": ";
@@ -313,7 +326,7 @@ private:
         if (DBDEAD(proc_))
             throw DatabaseError("The connection to the Sybase ASE server has been lost.", 0,
                                 statement);
-        dbsettime(options_.commandTimeoutSeconds.value_or(0));
+        SetCommandTimeout(options_.commandTimeoutSeconds.value_or(0));
         dbfreebuf(proc_);
         if (dbcmd(proc_, statement.c_str()) == FAIL || dbsqlexec(proc_) == FAIL) {
             dbcancel(proc_);
