@@ -9,6 +9,7 @@
 //   source scripts/lib/servers.sh; VELTRANE_BIN_DIR=build/bin start_test_servers build/bench
 //   build/bin/bench_ase_insert; stop_test_servers
 
+#include "BenchSupport.h"
 #include "connect/Connection.h"
 #include "connect/DatabaseError.h"
 
@@ -24,33 +25,10 @@
 
 namespace {
 
-std::string Env(const std::string& name) {
-    const char* value = std::getenv(name.c_str());
-    return value ? value : "";
-}
-
-struct Server {
-    explicit Server(const std::string& prefix)
-        : host(Env(prefix + "HOST"))
-        , port(Env(prefix + "PORT"))
-        , user(Env(prefix + "USER"))
-        , password(Env(prefix + "PASSWORD"))
-        , database(Env(prefix + "DATABASE")) {}
-    std::string host, port, user, password, database;
-};
-
-std::string AseConnectionString(const Server& s) {
-    return "Provider=ASEOLEDB;Data Source=" + s.host + ":" + s.port + ";User Id=" + s.user +
-           ";Password=" + s.password + ";;Catalog=" + s.database;
-}
-
-std::string MySqlConnectionString(const Server& s) {
-    return "DRIVER={MySQL ODBC 5.1 Driver};SERVER=" + s.host + ";USER=" + s.user +
-           ";DATABASE=" + s.database + ";PASSWORD=" + s.password + ";PORT=" + s.port + ";";
-}
+using namespace veltrane::bench;
 
 // Bare DB-Library, set up as the backend sets up its sessions.
-DBPROCESS* OpenDirect(const Server& s) {
+DBPROCESS* OpenDirect(const ServerEnv& s) {
     dbinit();
     dbsetversion(DBVERSION_100);
     LOGINREC* login = dblogin();
@@ -79,19 +57,6 @@ void RunDirect(DBPROCESS* proc, const std::string& statement) {
     }
 }
 
-// CPU time of this thread: what the client side itself costs, apart from waiting.
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 std::string Row(const std::string& open, int i) {
     const std::string n = std::to_string(i);
     return open + "('" + n + "', 'O''Brien " + n + "', '" + n +
@@ -103,25 +68,25 @@ std::string Row(const std::string& open, int i) {
 int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::atoi(argv[1]) : 5000;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
-    const Server ase("VELTRANE_TEST_ASE_");
-    const Server mysql("VELTRANE_TEST_MYSQL_");
-    if (ase.port.empty() || rows <= 0 || rounds <= 0) {
+    const ServerEnv ase = ServerEnv::Sybase();
+    const ServerEnv mysql = ServerEnv::MySQL();
+    if (!ase.Configured() || rows <= 0 || rounds <= 0) {
         std::fprintf(stderr, "Set VELTRANE_TEST_ASE_* (source scripts/lib/servers.sh; "
                              "start_test_servers DIR) and pass positive counts.\n");
         return 2;
     }
-    const bool withMySql = !mysql.port.empty();
+    const bool withMySql = mysql.Configured();
     const std::string table = "vt_bench_ase_" + std::to_string(getpid());
     const std::string columns = "(id text null, name text null, amount text null, created text "
                                 "null, note text null)";
     try {
         veltrane::Connection connection;
         connection.SetCursorLocation(veltrane::CursorLocation::Server);
-        connection.Open(AseConnectionString(ase));
+        connection.Open(SybaseConnectionString(ase));
         DBPROCESS* direct = OpenDirect(ase);
         veltrane::Connection mysqlConnection;
         if (withMySql) {
-            mysqlConnection.Open(MySqlConnectionString(mysql));
+            mysqlConnection.Open(MySQLConnectionString(mysql));
             mysqlConnection.Execute("CREATE TABLE `" + table +
                                     "` (id VARCHAR(64), name VARCHAR(64), amount VARCHAR(64), "
                                     "created VARCHAR(64), note VARCHAR(64)) ENGINE=MEMORY");
@@ -142,8 +107,13 @@ int main(int argc, char** argv) {
             constexpr int kChunk = 100;
             for (int first = 0, chunk = 0; first < rows; first += kChunk, ++chunk) {
                 const int last = std::min(rows, first + kChunk);
+                // Every order of the three sides in turn, so that no side always follows
+                // the same other one (after the MySQL side, the first statement to the test
+                // server finds its threads cold).
+                static constexpr int kOrders[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1},
+                                                      {0, 2, 1}, {2, 1, 0}, {1, 0, 2}};
                 for (int turn = 0; turn < 3; ++turn) {
-                    const int side = (turn + chunk + round) % 3;
+                    const int side = kOrders[(chunk + round) % 6][turn];
                     if (side == 2 && !withMySql)
                         continue;
                     const auto start = std::chrono::steady_clock::now();

@@ -8,6 +8,7 @@
 //   source scripts/lib/servers.sh; start_mariadb build/bench-mariadb
 //   build/bin/bench_mysql_insert; stop_mariadb
 
+#include "BenchSupport.h"
 #include "connect/Connection.h"
 #include "connect/DatabaseError.h"
 
@@ -23,26 +24,10 @@
 
 namespace {
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-struct Server {
-    std::string host = Env("VELTRANE_TEST_MYSQL_HOST");
-    std::string port = Env("VELTRANE_TEST_MYSQL_PORT");
-    std::string user = Env("VELTRANE_TEST_MYSQL_USER");
-    std::string password = Env("VELTRANE_TEST_MYSQL_PASSWORD");
-    std::string database = Env("VELTRANE_TEST_MYSQL_DATABASE");
-};
-
-std::string ConnectionString(const Server& s) {
-    return "DRIVER={MySQL ODBC 5.1 Driver};SERVER=" + s.host + ";USER=" + s.user +
-           ";DATABASE=" + s.database + ";PASSWORD=" + s.password + ";PORT=" + s.port + ";";
-}
+using namespace veltrane::bench;
 
 // The bare client, set up the way the backend sets up its sessions.
-MYSQL* OpenDirect(const Server& s) {
+MYSQL* OpenDirect(const ServerEnv& s) {
     MYSQL* mysql = mysql_init(nullptr);
     const unsigned int protocol = MYSQL_PROTOCOL_TCP;
     mysql_optionsv(mysql, MYSQL_OPT_PROTOCOL, &protocol);
@@ -66,31 +51,14 @@ void RunDirect(MYSQL* mysql, const std::string& statement) {
     }
 }
 
-// CPU time of this thread: what the client side itself costs, apart from waiting.
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double Seconds(std::chrono::steady_clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::atoi(argv[1]) : 10000;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
     const std::string engine = argc > 3 ? argv[3] : "InnoDB";
-    const Server server;
-    if (server.port.empty() || rows <= 0 || rounds <= 0) {
+    const ServerEnv server = ServerEnv::MySQL();
+    if (!server.Configured() || rows <= 0 || rounds <= 0) {
         std::fprintf(stderr, "Set VELTRANE_TEST_MYSQL_* (source scripts/lib/servers.sh; "
                              "start_mariadb DIR) and pass positive counts.\n");
         return 2;
@@ -114,7 +82,7 @@ int main(int argc, char** argv) {
     try {
         veltrane::Connection connection;
         connection.SetCursorLocation(veltrane::CursorLocation::Server);
-        connection.Open(ConnectionString(server));
+        connection.Open(MySQLConnectionString(server));
         MYSQL* direct = OpenDirect(server);
         for (const std::string& table : tables) {
             connection.Execute("CREATE TABLE `" + table +

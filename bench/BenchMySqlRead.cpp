@@ -5,6 +5,7 @@
 // Usage: bench_mysql_read [rows, default 100000] [rounds, default 5]. Server as for
 // bench_mysql_insert (VELTRANE_TEST_MYSQL_*; source scripts/lib/servers.sh; start_mariadb DIR).
 
+#include "BenchSupport.h"
 #include "connect/Connection.h"
 #include "connect/DatabaseError.h"
 
@@ -17,30 +18,13 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-} // namespace
+using namespace veltrane::bench;
 
 int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
-    const std::string host = Env("VELTRANE_TEST_MYSQL_HOST"),
-                      port = Env("VELTRANE_TEST_MYSQL_PORT"),
-                      user = Env("VELTRANE_TEST_MYSQL_USER"),
-                      password = Env("VELTRANE_TEST_MYSQL_PASSWORD"),
-                      database = Env("VELTRANE_TEST_MYSQL_DATABASE");
-    if (port.empty() || rows <= 0 || rounds <= 0) {
+    const ServerEnv server = ServerEnv::MySQL();
+    if (!server.Configured() || rows <= 0 || rounds <= 0) {
         std::fprintf(stderr, "Set VELTRANE_TEST_MYSQL_* (source scripts/lib/servers.sh; "
                              "start_mariadb DIR) and pass positive counts.\n");
         return 2;
@@ -51,8 +35,7 @@ int main(int argc, char** argv) {
     try {
         veltrane::Connection connection;
         connection.SetCursorLocation(veltrane::CursorLocation::Client);
-        connection.Open("DRIVER={MySQL ODBC 5.1 Driver};SERVER=" + host + ";USER=" + user +
-                        ";DATABASE=" + database + ";PASSWORD=" + password + ";PORT=" + port + ";");
+        connection.Open(MySQLConnectionString(server));
         connection.Execute("CREATE TABLE `" + table +
                            "` (id INT PRIMARY KEY, name VARCHAR(60), amount DECIMAL(14,2), "
                            "created DATETIME(6), ratio DOUBLE, note TEXT)");
@@ -66,9 +49,9 @@ int main(int argc, char** argv) {
         const unsigned int protocol = MYSQL_PROTOCOL_TCP;
         mysql_optionsv(direct, MYSQL_OPT_PROTOCOL, &protocol);
         mysql_optionsv(direct, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-        if (!mysql_real_connect(direct, host.c_str(), user.c_str(), password.c_str(),
-                                database.c_str(), static_cast<unsigned>(std::stoul(port)), nullptr,
-                                0)) {
+        if (!mysql_real_connect(direct, server.host.c_str(), server.user.c_str(),
+                                server.password.c_str(), server.database.c_str(),
+                                static_cast<unsigned>(std::stoul(server.port)), nullptr, 0)) {
             std::fprintf(stderr, "connect: %s\n", mysql_error(direct));
             return 1;
         }
