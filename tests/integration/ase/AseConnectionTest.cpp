@@ -1,6 +1,7 @@
 // The Sybase ASE backend against the TDS 5.0 test server: connecting, statements, errors,
 // every column type with its exact values, and two connections at once.
 
+#include "ConnectionChecks.h"
 #include "TestServers.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionTests.h"
@@ -36,26 +37,6 @@ std::unique_ptr<Connection> OpenAse(const ServerCoordinates& server,
     c->SetConnectionTimeout(10);
     c->Open(SybaseConnectionStringFor(server));
     return c;
-}
-
-DatabaseError ExecuteError(Connection& c, const std::string& statement) {
-    try {
-        c.Execute(statement);
-    } catch (const DatabaseError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error from: " << statement;
-    return DatabaseError("");
-}
-
-// One value of a single-row SELECT.
-DbValue Scalar(Connection& c, const std::string& select) {
-    auto rs = c.Execute(select);
-    EXPECT_NE(rs, nullptr) << select;
-    if (!rs)
-        return {};
-    EXPECT_FALSE(rs->IsEOF()) << select;
-    return rs->IsEOF() ? DbValue() : rs->Value(0);
 }
 
 TEST(AseConnection, ClosedPortFailsFastWithClearText) {

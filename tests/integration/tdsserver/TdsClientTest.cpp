@@ -2,6 +2,7 @@
 // DB-Library): logins, batches, the ASE behaviours the program relies on, owners, the tables
 // schema and several clients at once.
 
+#include "ConnectionChecks.h"
 #include "ServerFixture.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionProfile.h"
@@ -29,6 +30,8 @@ using veltrane::CursorLocation;
 using veltrane::DatabaseError;
 using veltrane::DbValue;
 using veltrane::SchemaKind;
+using veltrane::testing::ExecuteError;
+using veltrane::testing::Scalar;
 
 class TdsClient : public ServerTest {
 protected:
@@ -47,25 +50,6 @@ protected:
         c->SetCommandTimeout(60);
         c->Open(veltrane::SybaseConnectionString(Profile(login, database)).toStdString());
         return c;
-    }
-
-    static DatabaseError ErrorOf(Connection& c, const std::string& statement) {
-        try {
-            c.Execute(statement);
-        } catch (const DatabaseError& e) {
-            return e;
-        }
-        ADD_FAILURE() << "no error from: " << statement;
-        return DatabaseError("");
-    }
-
-    static DbValue Scalar(Connection& c, const std::string& select) {
-        auto rs = c.Execute(select);
-        EXPECT_NE(rs, nullptr) << select;
-        if (!rs)
-            return {};
-        EXPECT_FALSE(rs->IsEOF()) << select;
-        return rs->IsEOF() ? DbValue() : rs->Value(0);
     }
 
     // The tables schema as (owner, name) -> type.
@@ -116,7 +100,7 @@ TEST_F(TdsClient, OpenInAnotherDatabaseAndMissingDatabase) {
     c->Execute("create database client_db");
     auto in = Open(kSa, "client_db");
     in->Execute("create table only_here (a int)");
-    EXPECT_EQ(ErrorOf(*c, "select * from only_here").NativeError(), 208);
+    EXPECT_EQ(ExecuteError(*c, "select * from only_here").NativeError(), 208);
     EXPECT_EQ(Scalar(*c, "select count(*) from client_db..only_here"), DbValue::Int(0));
     try {
         Open(kSa, "no_such_database");
@@ -145,7 +129,8 @@ TEST_F(TdsClient, BatchOfSeveralStatements) {
     EXPECT_EQ(rs->Value("name"), DbValue::Text("TWO"));
 
     // Rows of a select in the middle of a batch are the result; an error after it still counts.
-    const DatabaseError e = ErrorOf(*c, "insert b1 values (4, 'four') select * from b1_missing");
+    const DatabaseError e =
+        ExecuteError(*c, "insert b1 values (4, 'four') select * from b1_missing");
     EXPECT_EQ(e.NativeError(), 208);
     EXPECT_EQ(Scalar(*c, "select count(*) from b1"), DbValue::Int(3));
 }
@@ -183,7 +168,7 @@ TEST_F(TdsClient, ConditionalAndDynamicStatements) {
     EXPECT_EQ(Scalar(*c, "select count(*) from cd2"), DbValue::Int(0));
     c->Execute("drop table cd, cd2");
     EXPECT_TRUE(Scalar(*c, "select object_id('cd2')").IsNull());
-    EXPECT_EQ(ErrorOf(*c, "select * from cd").NativeError(), 208);
+    EXPECT_EQ(ExecuteError(*c, "select * from cd").NativeError(), 208);
 }
 
 TEST_F(TdsClient, BracketedNames) {
@@ -232,20 +217,20 @@ TEST_F(TdsClient, KeywordsInAnyCaseNamesAsWritten) {
     c->Execute("InSeRt InTo KcTable VaLuEs (1, 'a') iNsErT KcTable (col2) vAlUeS ('b')");
     EXPECT_EQ(Scalar(*c, "SeLeCt CoUnT(*) FrOm KcTable WhErE Col Is NuLl"), DbValue::Int(1));
     // Names keep their case, as with ASE's default binary sort order.
-    EXPECT_EQ(ErrorOf(*c, "select * from kctable").NativeError(), 208);
-    EXPECT_EQ(ErrorOf(*c, "select col from KcTable").NativeError(), 207);
+    EXPECT_EQ(ExecuteError(*c, "select * from kctable").NativeError(), 208);
+    EXPECT_EQ(ExecuteError(*c, "select col from KcTable").NativeError(), 207);
 }
 
 TEST_F(TdsClient, ColumnsAreNotNullByDefault) {
     auto c = Open();
     c->Execute("create table nn (a int, b varchar(10), t text, n int null)");
-    DatabaseError e = ErrorOf(*c, "insert nn values (1, null, 'x', null)");
+    DatabaseError e = ExecuteError(*c, "insert nn values (1, null, 'x', null)");
     EXPECT_EQ(e.NativeError(), 515);
     EXPECT_NE(e.Message().find("Attempt to insert NULL value into column 'b'"), std::string::npos)
         << e.Message();
-    e = ErrorOf(*c, "insert nn values (1, 'b', null, null)");
+    e = ExecuteError(*c, "insert nn values (1, 'b', null, null)");
     EXPECT_EQ(e.NativeError(), 515) << "text is NOT NULL by default too";
-    e = ErrorOf(*c, "insert nn (a, t) values (1, 'x')");
+    e = ExecuteError(*c, "insert nn (a, t) values (1, 'x')");
     EXPECT_EQ(e.NativeError(), 233);
     EXPECT_NE(e.Message().find("The column b in table nn does not allow null values."),
               std::string::npos)
@@ -419,7 +404,7 @@ TEST_F(TdsClient, TablesOfTwoOwners) {
         << "an unqualified name is dbo's";
     EXPECT_EQ(Scalar(*c, "select count(*) from master.bob.orders"), DbValue::Int(1));
     EXPECT_EQ(Scalar(*c, "select count(*) from master..orders"), DbValue::Int(2));
-    EXPECT_EQ(ErrorOf(*c, "create table bob.orders (x int)").NativeError(), 2714);
+    EXPECT_EQ(ExecuteError(*c, "create table bob.orders (x int)").NativeError(), 2714);
 
     const auto tables = Tables(*c);
     EXPECT_EQ(tables.at({"bob", "orders"}), "TABLE");
@@ -427,7 +412,7 @@ TEST_F(TdsClient, TablesOfTwoOwners) {
 
     c->Execute("drop table bob.orders");
     EXPECT_EQ(Scalar(*c, "select count(*) from orders"), DbValue::Int(2));
-    EXPECT_EQ(ErrorOf(*c, "select * from bob.orders").NativeError(), 208);
+    EXPECT_EQ(ExecuteError(*c, "select * from bob.orders").NativeError(), 208);
 }
 
 TEST_F(TdsClient, TablesSchemaListsTablesViewsAndSystemTables) {
@@ -527,7 +512,7 @@ TEST_F(TdsClient, DataSurvivesARestart) {
     EXPECT_EQ(rs->Value(1), DbValue::Text("persisted"));
     EXPECT_EQ(rs->Value(2).ToText(), "12.3456");
     EXPECT_EQ(Scalar(*c, "select id from kept_v"), DbValue::Int(1));
-    EXPECT_EQ(ErrorOf(*c, "create database kept_db").NativeError() != 0, true);
+    EXPECT_EQ(ExecuteError(*c, "create database kept_db").NativeError() != 0, true);
 }
 
 TEST_F(TdsClient, CreateDatabaseRaceHasOneWinner) {
