@@ -5,25 +5,39 @@
 
 namespace veltrane {
 
+// What kind of failure a DatabaseError is, as far as the caller's next step is concerned.
+enum class FailureKind {
+    // The statement or request failed; the connection is still usable (a refused statement,
+    // a timeout that was cancelled, a conversion error, a connection that did not open).
+    Refused,
+    // The session with the server is gone (server stopped, network cut, the server closed the
+    // connection): every further statement on this connection would fail the same way.
+    ConnectionLost,
+};
+
 // The one failure type of all database work. `what()` is the provider's message text:
 // it is the failure description that the error report shows the user.
 class DatabaseError : public std::runtime_error {
 public:
     explicit DatabaseError(const std::string& message, int nativeError = 0,
-                           std::string statement = {})
+                           std::string statement = {}, FailureKind kind = FailureKind::Refused)
         : std::runtime_error(message)
         , nativeError_(nativeError)
-        , statement_(std::move(statement)) {}
+        , statement_(std::move(statement))
+        , kind_(kind) {}
 
     std::string Message() const { return what(); }
     // The server's or the client library's own error number; 0 when there is none.
     int NativeError() const { return nativeError_; }
     // The statement that failed; empty for failures outside a statement (connecting).
     const std::string& Statement() const { return statement_; }
+    FailureKind Kind() const { return kind_; }
+    bool ConnectionLost() const { return kind_ == FailureKind::ConnectionLost; }
 
 private:
     int nativeError_;
     std::string statement_;
+    FailureKind kind_;
 };
 
 } // namespace veltrane
