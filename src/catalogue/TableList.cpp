@@ -1,0 +1,64 @@
+#include "catalogue/TableList.h"
+
+namespace veltrane {
+
+QStringList TableList::Texts() const {
+    QStringList texts;
+    texts.reserve(Count());
+    for (int i = 0; i < Count(); ++i)
+        texts.append(Text(i));
+    return texts;
+}
+
+int TableList::SelectedCount() const {
+    int selected = 0;
+    for (int i = 0; i < Count(); ++i)
+        selected += IsSelected(i) ? 1 : 0;
+    return selected;
+}
+
+bool ListContains(const TableList& list, const QString& text) {
+    for (int i = 0; i < list.Count(); ++i) {
+        if (list.Text(i).compare(text, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+void RemoveListItem(TableList& list, const QString& text) {
+    for (int i = list.Count() - 1; i >= 0; --i) {
+        if (list.Text(i) == text)
+            list.RemoveItem(i);
+    }
+}
+
+int SortedInsertPosition(const QStringList& entries, const QString& name) {
+    int position = 0;
+    while (position < entries.size() &&
+           entries.at(position).compare(name, Qt::CaseInsensitive) <= 0)
+        ++position;
+    return position;
+}
+
+void MemoryTableList::AddItem(const QString& name) {
+    QStringList texts = Texts();
+    const int at = SortedInsertPosition(texts, name);
+    entries_.insert(entries_.begin() + at, Entry{name, false});
+    if (current_ >= at)
+        ++current_;
+}
+
+void MemoryTableList::RemoveItem(int index) {
+    entries_.erase(entries_.begin() + index);
+    if (current_ == index)
+        current_ = -1;
+    else if (current_ > index)
+        --current_;
+}
+
+void MemoryTableList::Clear() {
+    entries_.clear();
+    current_ = -1;
+}
+
+} // namespace veltrane
