@@ -44,17 +44,16 @@ void AppendTime(std::string& out, const TimeValue& t) {
     }
 }
 
-void AppendHex(std::string& out, const std::string& bytes) {
+} // namespace
+
+void AppendHexDigits(std::string& out, std::string_view bytes) {
     static constexpr char digits[] = "0123456789abcdef";
-    out.reserve(out.size() + 2 + bytes.size() * 2);
-    out.append("0x");
+    out.reserve(out.size() + bytes.size() * 2);
     for (unsigned char c : bytes) {
         out.push_back(digits[c >> 4]);
         out.push_back(digits[c & 0x0f]);
     }
 }
-
-} // namespace
 
 std::string DbValue::ToText() const {
     std::string out;
@@ -88,7 +87,8 @@ void DbValue::AppendText(std::string& out) const {
         out.append(AsText());
         return;
     case Kind::Binary:
-        AppendHex(out, AsBinary().bytes);
+        out.append("0x");
+        AppendHexDigits(out, AsBinary().bytes);
         return;
     case Kind::Date:
         AppendDate(out, AsDate());

@@ -3,6 +3,7 @@
 #include "connect/Backends.h"
 #include "connect/DatabaseError.h"
 #include "connect/freetds/TdsValues.h"
+#include "transfer/SqlText.h"
 
 #include <atomic>
 #include <memory>
@@ -98,16 +99,6 @@ void SetCommandTimeout(int seconds) {
         dbsettime(seconds);
 }
 
-std::string QuoteName(const std::string& name) {
-    std::string quoted = "[";
-    for (char c : name) {
-        quoted += c;
-        if (c == ']')
-            quoted += ']';
-    }
-    return quoted + "]";
-}
-
 class FreeTdsSession;
 
 // A result set that holds all its rows (client cursor) or reads them from the server as the
@@ -125,8 +116,10 @@ public:
     }
     const DbValue& Value(int index) const override {
         CheckIndex(index);
+        if (closed_)
+            throw ObjectClosedError();
         if (IsEOF())
-            throw DatabaseError("No current row: the end of the rows has been reached.");
+            throw NoCurrentRecordError();
         return rows_[current_][static_cast<std::size_t>(index)];
     }
     std::int64_t RecordCount() const override {
@@ -143,22 +136,21 @@ public:
         CheckIndex(index);
         fields_[static_cast<std::size_t>(index)].name = std::move(name);
     }
-    void Detach() {
-        session_ = nullptr;
-        interrupted_ = true;
-    }
+    // Called when the connection is needed for another statement (keepRows: the remaining
+    // rows are read into memory, so this result set stays whole) or closes (it is closed).
+    void Detach(bool keepRows);
 
 private:
     void CheckIndex(int index) const {
         if (index < 0 || index >= FieldCount())
-            throw DatabaseError("Field index " + std::to_string(index) + " is out of range.");
+            throw UnknownFieldError(std::to_string(index));
     }
 
     FreeTdsSession* session_;
     std::vector<FieldInfo> fields_;
     std::vector<tds::ColumnType> types_;
     bool buffered_;
-    bool interrupted_ = false;
+    bool closed_ = false;
     std::vector<std::vector<DbValue>> rows_;
     std::size_t current_ = 0;
 };
@@ -199,7 +191,7 @@ public:
         dbsetuserdata(proc_, reinterpret_cast<BYTE*>(&messages_));
         try {
             if (!target.database.empty())
-                Run("use " + QuoteName(target.database));
+                Run("use " + QuoteSybaseIdentifier(target.database));
             // Without this a server cuts every text value at 32 KB.
             Run("set textsize 2147483647");
         } catch (...) {
@@ -228,7 +220,7 @@ public:
     void Close() override {
         if (proc_ == nullptr)
             return;
-        ReleaseStream();
+        ReleaseStream(false);
         dbsetuserdata(proc_, nullptr);
         dbclose(proc_);
         proc_ = nullptr;
@@ -274,14 +266,26 @@ private:
         }
     }
 
-    // Stops a streaming result that is still open so that the connection can run another
-    // statement; reading that result then reports the interruption.
-    void ReleaseStream() {
+    // Frees the connection from a streaming result that is still open, keeping its rows for
+    // another statement or closing it when the connection closes.
+    void ReleaseStream(bool keepRows) {
         if (stream_ == nullptr)
             return;
-        stream_->Detach();
-        stream_ = nullptr;
-        dbcancel(proc_);
+        try {
+            stream_->Detach(keepRows);
+        } catch (...) {
+            EndStream();
+            throw;
+        }
+        EndStream();
+    }
+
+    // Cancels what is left of a streaming result that was not read to its end.
+    void EndStream() {
+        if (stream_ != nullptr) {
+            stream_ = nullptr;
+            dbcancel(proc_);
+        }
     }
 
     [[noreturn]] void ThrowStatementError() {
@@ -316,13 +320,14 @@ private:
 
     std::unique_ptr<FreeTdsResultSet> Run(const std::string& statement, bool forceBuffer = false) {
         if (proc_ == nullptr)
-            throw DatabaseError("The connection is closed.", 0, statement);
-        ReleaseStream();
-        statement_ = statement;
-        messages_.Clear();
+            throw ObjectClosedError();
+        // Refused before anything else, so an open result stays as it was.
         if (statement.find('\0') != std::string::npos)
             throw DatabaseError("The statement contains a NUL character, which cannot be sent.", 0,
                                 statement);
+        ReleaseStream(true);
+        statement_ = statement;
+        messages_.Clear();
         if (DBDEAD(proc_))
             throw DatabaseError("The connection to the Sybase ASE server has been lost.", 0,
                                 statement);
@@ -349,7 +354,7 @@ private:
         }
         if (failed || messages_.serverError) {
             if (result)
-                result->Detach();
+                result->Detach(false);
             dbcancel(proc_);
             ThrowStatementError();
         }
@@ -379,6 +384,7 @@ private:
                                         std::to_string(type.wireType) + ").",
                                     0, statement_);
             field.definedSize = type.size;
+            field.precision = IntegerPrecision(field.type);
             if (field.type == AdoType::Numeric) {
                 field.precision = info.Precision;
                 field.scale = info.Scale;
@@ -441,24 +447,42 @@ bool FreeTdsResultSet::FetchRow() {
 }
 
 void FreeTdsResultSet::MoveNext() {
+    if (closed_)
+        throw ObjectClosedError();
     if (IsEOF())
-        throw DatabaseError("MoveNext past the end of the rows.");
+        throw NoCurrentRecordError();
     ++current_;
     if (buffered_)
         return;
-    // A streaming result keeps only the current row.
+    // A streaming result keeps only the current row (and those read ahead by Detach).
     rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(current_));
     current_ = 0;
-    if (interrupted_)
-        throw DatabaseError("The rows are no longer available: another statement ran on the "
-                            "connection before they were all read.");
-    FetchRow();
+    if (rows_.empty())
+        FetchRow();
+}
+
+void FreeTdsResultSet::Detach(bool keepRows) {
+    if (!keepRows) {
+        session_ = nullptr;
+        Close();
+        return;
+    }
+    try {
+        while (FetchRow()) {
+        }
+    } catch (...) {
+        session_ = nullptr;
+        Close();
+        throw;
+    }
+    session_ = nullptr;
 }
 
 void FreeTdsResultSet::Close() {
     if (session_ != nullptr)
         session_->StreamClosed(this);
     session_ = nullptr;
+    closed_ = true;
     rows_.clear();
     current_ = 0;
 }
