@@ -403,6 +403,8 @@ private:
         result->FetchRow();
         if (buffered) {
             while (result->FetchRow()) {
+                if (options_.rowRead)
+                    options_.rowRead();
             }
         }
         return result;
