@@ -59,9 +59,6 @@ int MessageHandler(DBPROCESS* proc, DBINT number, int, int severity, char* text,
 }
 
 int ErrorHandler(DBPROCESS* proc, int, int dbErr, int osErr, char* dbErrText, char* osErrText) {
-    // A command timeout: the first time, cancel the statement and keep the connection (the
-    // server acknowledges the cancel); should the server not even answer that in time, give
-    // the connection up.
     if (dbErr == SYBETIME) {
         Messages* m = MessagesOf(proc);
         // A login that outlasts its timeout: FreeTDS never returns from dbopen when the handler
@@ -75,6 +72,9 @@ int ErrorHandler(DBPROCESS* proc, int, int dbErr, int osErr, char* dbErrText, ch
                 ::shutdown(socket, SHUT_RDWR);
             return INT_CONTINUE;
         }
+        // A command timeout: the first time, cancel the statement and keep the connection (the
+        // server acknowledges the cancel); should the server not even answer that in time, give
+        // the connection up.
         if (m != nullptr && !m->clientError) {
             m->clientError.emplace(dbErr, "The statement did not finish within the command "
                                           "timeout and was cancelled.");
