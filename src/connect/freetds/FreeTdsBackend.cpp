@@ -6,6 +6,7 @@
 #include "connect/freetds/TdsValues.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -287,8 +288,9 @@ public:
     void Close() override;
 
     // Reads all rows (client cursor) or the first one (server cursor) and the rest of the
-    // batch as far as it has to; positions on the first row.
-    void Start();
+    // batch as far as it has to; positions on the first row. `rowRead`, when set, is called
+    // after each row a client cursor reads.
+    void Start(const std::function<void()>& rowRead);
     void RenameField(int index, std::string name) {
         CheckIndex(index);
         fields_[static_cast<std::size_t>(index)].name = std::move(name);
@@ -356,7 +358,7 @@ bool FreeTdsResultSet::ReadRow() {
     return false;
 }
 
-void FreeTdsResultSet::Start() {
+void FreeTdsResultSet::Start(const std::function<void()>& rowRead) {
     if (!buffered_) {
         link_->stream = this;
         onRow_ = ReadRow();
@@ -364,8 +366,11 @@ void FreeTdsResultSet::Start() {
             Decode();
         return;
     }
-    while (ReadRow())
+    while (ReadRow()) {
         rows_.Append(raw_);
+        if (rowRead)
+            rowRead();
+    }
     onRow_ = rows_.RowCount() > 0;
     if (onRow_) {
         rows_.Read(0, raw_);
@@ -571,7 +576,7 @@ private:
         }
         auto result = std::make_unique<FreeTdsResultSet>(link_, std::move(fields),
                                                          std::move(types), buffered);
-        result->Start();
+        result->Start(options_.rowRead);
         return result;
     }
 
