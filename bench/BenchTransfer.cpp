@@ -222,6 +222,7 @@ void DropIfThere(const ServerEnv& s, bool mysql, const std::string& table) {
 struct RunFigures {
     long rows = 0;
     double seconds = 0;
+    double cpuSeconds = 0;
     double stallMs = 0;
     double peakMegabytes = 0;
 };
@@ -246,8 +247,10 @@ RunFigures RunTransfer(TransferDirection direction, const ServerEnv& mysql, cons
     const long before = StatusKilobytes("VmRSS");
     watch.Start();
     const auto start = std::chrono::steady_clock::now();
+    const double cpuStart = CpuSeconds();
     TransferTables(direction, window);
     RunFigures f;
+    f.cpuSeconds = CpuSeconds() - cpuStart;
     f.seconds = Seconds(std::chrono::steady_clock::now() - start);
     f.stallMs = watch.Stop();
     f.peakMegabytes = static_cast<double>(StatusKilobytes("VmHWM") - before) / 1024.0;
@@ -265,16 +268,19 @@ struct BareLoop {
     std::vector<std::string> statements;
     double tableMegabytes = 0;
     double seconds = 0;
+    double cpuSeconds = 0;
 
     // Sends statements [first, last) and adds the time it took.
     void Send(std::size_t first, std::size_t last) {
         const std::vector<std::string> part(statements.begin() + static_cast<long>(first),
                                             statements.begin() + static_cast<long>(last));
         const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = CpuSeconds();
         if (toSybase)
             SendBareSybase(target, part);
         else
             SendBareMySQL(target, part);
+        cpuSeconds += CpuSeconds() - cpuStart;
         seconds += Seconds(std::chrono::steady_clock::now() - start);
     }
 };
@@ -361,9 +367,11 @@ int main(int argc, char** argv) {
                             f.peakMegabytes / bare.tableMegabytes,
                             f.peakMegabytes - (1.5 * bare.tableMegabytes + 30));
                 std::printf("           bare %s loop, same statements: %8.0f rows/s; "
-                            "transfer / bare = %.3f\n",
+                            "transfer / bare = %.3f; client CPU per row %.1f us (transfer) vs "
+                            "%.1f us (bare)\n",
                             toSybase ? "DB-Library" : "libmariadb", rows / bare.seconds,
-                            bare.seconds / f.seconds);
+                            bare.seconds / f.seconds, f.cpuSeconds * 1e6 / rows,
+                            bare.cpuSeconds * 1e6 / rows);
                 DropIfThere(from, toSybase, table);
                 DropIfThere(toSybase ? ase : mysql, !toSybase, table);
             }
