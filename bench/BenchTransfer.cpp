@@ -16,19 +16,18 @@
 #include "BenchClients.h"
 #include "BenchSupport.h"
 #include "app/Dialogs.h"
-#include "app/Yield.h"
-#include "catalogue/TableList.h"
+#include "catalogue/Form2.h"
+#include "catalogue/Form2Controls.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionProfile.h"
 #include "connect/DatabaseError.h"
 #include "connect/LiveProfiles.h"
 #include "transfer/ColumnTypes.h"
 #include "transfer/RowStatements.h"
-#include "transfer/TransferTables.h"
+#include "transfer/SqlText.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QProgressBar>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -125,31 +124,13 @@ private:
     int firings_ = 0;
 };
 
-// ---- The window the handlers run in ----------------------------------------------------------
-
-class BenchWindow : public TransferWindow {
-public:
-    MemoryTableList list1, list2;
-    ScriptedDialogs dialogs;
-    FixedProfiles profiles;
-    QProgressBar bar;
-
-    TableList& MySQLTables() override { return list1; }
-    TableList& SybaseTables() override { return list2; }
-    void SetProgress(double percent) override { bar.setValue(static_cast<int>(percent)); }
-    void SetBusyPointer(bool) override {}
-    void Yield() override { veltrane::Yield(); }
-    Dialogs& MessageBoxes() override { return dialogs; }
-    const LiveProfiles& Profiles() const override { return profiles; }
-};
+// ---- Source tables and runs ---------------------------------------------------------------
 
 ConnectionProfile ProfileOf(const ServerEnv& s) {
     return {QString::fromStdString(s.host), QString::fromStdString(s.port),
             QString::fromStdString(s.user), QString::fromStdString(s.password),
             QString::fromStdString(s.database)};
 }
-
-// ---- Source tables ------------------------------------------------------------------------
 
 // Row i of the benchmark table: integers, decimal, double, datetime(6), short and long text,
 // NULLs in two columns.
@@ -231,13 +212,16 @@ RunFigures RunTransfer(TransferDirection direction, const ServerEnv& mysql, cons
                        const std::string& table, long rows, StallWatch& watch) {
     const bool toSybase = direction == TransferDirection::ToSybase;
     DropIfThere(toSybase ? ase : mysql, !toSybase, table);
-    BenchWindow window;
-    window.profiles.mysql = ProfileOf(mysql);
-    window.profiles.sybase = ProfileOf(ase);
-    MemoryTableList& source = toSybase ? window.list1 : window.list2;
+    ScriptedDialogs dialogs;
+    FixedProfiles profiles;
+    profiles.mysql = ProfileOf(mysql);
+    profiles.sybase = ProfileOf(ase);
+    Form2 form(dialogs, profiles);
+    form.show();
+    TableListBox& source = toSybase ? form.List1() : form.List2();
     source.AddItem(QString::fromStdString(table));
+    source.setCurrentRow(0);
     source.SetSelected(0, true);
-    source.SetCurrentIndex(0);
 
     QCoreApplication::processEvents();
     // Memory freed by earlier runs goes back to the system first; otherwise the run would
@@ -248,15 +232,15 @@ RunFigures RunTransfer(TransferDirection direction, const ServerEnv& mysql, cons
     watch.Start();
     const auto start = std::chrono::steady_clock::now();
     const double cpuStart = CpuSeconds();
-    TransferTables(direction, window);
+    form.PushButton(toSybase ? 3 : 4).click();
     RunFigures f;
     f.cpuSeconds = CpuSeconds() - cpuStart;
     f.seconds = Seconds(std::chrono::steady_clock::now() - start);
     f.stallMs = watch.Stop();
     f.peakMegabytes = static_cast<double>(StatusKilobytes("VmHWM") - before) / 1024.0;
     f.rows = rows;
-    if (!window.dialogs.shown().empty())
-        Fail("the transfer showed: " + window.dialogs.shown()[0].text.left(400).toStdString());
+    if (!dialogs.shown().empty())
+        Fail("the transfer showed: " + dialogs.shown()[0].text.left(400).toStdString());
     return f;
 }
 
