@@ -28,6 +28,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
