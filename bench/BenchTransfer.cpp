@@ -16,19 +16,19 @@
 #include "BenchClients.h"
 #include "BenchSupport.h"
 #include "app/Dialogs.h"
-#include "app/Yield.h"
-#include "catalogue/TableList.h"
+#include "catalogue/Form2.h"
+#include "catalogue/Form2Controls.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionProfile.h"
 #include "connect/DatabaseError.h"
 #include "connect/LiveProfiles.h"
 #include "transfer/ColumnTypes.h"
 #include "transfer/RowStatements.h"
-#include "transfer/TransferTables.h"
+#include "transfer/SqlText.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -125,31 +125,13 @@ private:
     int firings_ = 0;
 };
 
-// ---- The window the handlers run in ----------------------------------------------------------
-
-class BenchWindow : public TransferWindow {
-public:
-    MemoryTableList list1, list2;
-    ScriptedDialogs dialogs;
-    FixedProfiles profiles;
-    QProgressBar bar;
-
-    TableList& MySQLTables() override { return list1; }
-    TableList& SybaseTables() override { return list2; }
-    void SetProgress(double percent) override { bar.setValue(static_cast<int>(percent)); }
-    void SetBusyPointer(bool) override {}
-    void Yield() override { veltrane::Yield(); }
-    Dialogs& MessageBoxes() override { return dialogs; }
-    const LiveProfiles& Profiles() const override { return profiles; }
-};
+// ---- Source tables and runs ---------------------------------------------------------------
 
 ConnectionProfile ProfileOf(const ServerEnv& s) {
     return {QString::fromStdString(s.host), QString::fromStdString(s.port),
             QString::fromStdString(s.user), QString::fromStdString(s.password),
             QString::fromStdString(s.database)};
 }
-
-// ---- Source tables ------------------------------------------------------------------------
 
 // Row i of the benchmark table: integers, decimal, double, datetime(6), short and long text,
 // NULLs in two columns.
@@ -222,6 +204,7 @@ void DropIfThere(const ServerEnv& s, bool mysql, const std::string& table) {
 struct RunFigures {
     long rows = 0;
     double seconds = 0;
+    double cpuSeconds = 0;
     double stallMs = 0;
     double peakMegabytes = 0;
 };
@@ -230,13 +213,16 @@ RunFigures RunTransfer(TransferDirection direction, const ServerEnv& mysql, cons
                        const std::string& table, long rows, StallWatch& watch) {
     const bool toSybase = direction == TransferDirection::ToSybase;
     DropIfThere(toSybase ? ase : mysql, !toSybase, table);
-    BenchWindow window;
-    window.profiles.mysql = ProfileOf(mysql);
-    window.profiles.sybase = ProfileOf(ase);
-    MemoryTableList& source = toSybase ? window.list1 : window.list2;
+    ScriptedDialogs dialogs;
+    FixedProfiles profiles;
+    profiles.mysql = ProfileOf(mysql);
+    profiles.sybase = ProfileOf(ase);
+    Form2 form(dialogs, profiles);
+    form.show();
+    TableListBox& source = toSybase ? form.List1() : form.List2();
     source.AddItem(QString::fromStdString(table));
+    source.setCurrentRow(0);
     source.SetSelected(0, true);
-    source.SetCurrentIndex(0);
 
     QCoreApplication::processEvents();
     // Memory freed by earlier runs goes back to the system first; otherwise the run would
@@ -246,58 +232,68 @@ RunFigures RunTransfer(TransferDirection direction, const ServerEnv& mysql, cons
     const long before = StatusKilobytes("VmRSS");
     watch.Start();
     const auto start = std::chrono::steady_clock::now();
-    TransferTables(direction, window);
+    const double cpuStart = CpuSeconds();
+    form.PushButton(toSybase ? 3 : 4).click();
     RunFigures f;
+    f.cpuSeconds = CpuSeconds() - cpuStart;
     f.seconds = Seconds(std::chrono::steady_clock::now() - start);
     f.stallMs = watch.Stop();
     f.peakMegabytes = static_cast<double>(StatusKilobytes("VmHWM") - before) / 1024.0;
     f.rows = rows;
-    if (!window.dialogs.shown().empty())
-        Fail("the transfer showed: " + window.dialogs.shown()[0].text.left(400).toStdString());
+    if (!dialogs.shown().empty())
+        Fail("the transfer showed: " + dialogs.shown()[0].text.left(400).toStdString());
     return f;
 }
 
-struct Baseline {
-    double seconds = 0;
+// The INSERT statements the transfer writes for `table`, for a copy named `copy` (created
+// here), to be sent with the bare client; and the table's bytes (the text of every value).
+struct BareLoop {
+    bool toSybase = false;
+    ServerEnv target = ServerEnv::MySQL();
+    std::vector<std::string> statements;
     double tableMegabytes = 0;
+    double seconds = 0;
+    double cpuSeconds = 0;
+
+    // Sends statements [first, last) and adds the time it took.
+    void Send(std::size_t first, std::size_t last) {
+        const std::vector<std::string> part(statements.begin() + static_cast<long>(first),
+                                            statements.begin() + static_cast<long>(last));
+        const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = CpuSeconds();
+        if (toSybase)
+            SendBareSybase(target, part);
+        else
+            SendBareMySQL(target, part);
+        cpuSeconds += CpuSeconds() - cpuStart;
+        seconds += Seconds(std::chrono::steady_clock::now() - start);
+    }
 };
 
-// The INSERT statements the transfer writes for `table`, for a copy named `copy`, sent with the
-// bare client; also the table's bytes (the text of every value).
-Baseline RunBare(TransferDirection direction, const ServerEnv& mysql, const ServerEnv& ase,
-                 const std::string& table, const std::string& copy) {
-    const bool toSybase = direction == TransferDirection::ToSybase;
-    const ServerEnv& from = toSybase ? mysql : ase;
-    const ServerEnv& to = toSybase ? ase : mysql;
-    DropIfThere(to, !toSybase, copy);
-    Baseline b;
-    std::vector<std::string> statements;
-    {
-        auto source = OpenSource(from, toSybase);
-        auto rows = source->Execute("SELECT * FROM " + (toSybase ? QuoteMySQLIdentifier(table)
+BareLoop PrepareBare(TransferDirection direction, const ServerEnv& mysql, const ServerEnv& ase,
+                     const std::string& table, const std::string& copy) {
+    BareLoop b;
+    b.toSybase = direction == TransferDirection::ToSybase;
+    const ServerEnv& from = b.toSybase ? mysql : ase;
+    b.target = b.toSybase ? ase : mysql;
+    DropIfThere(b.target, !b.toSybase, copy);
+    auto source = OpenSource(from, b.toSybase);
+    auto rows = source->Execute("SELECT * FROM " + (b.toSybase ? QuoteMySQLIdentifier(table)
                                                                 : QuoteSybaseIdentifier(table)));
-        std::vector<FieldInfo> fields;
+    std::vector<FieldInfo> fields;
+    for (int i = 0; i < rows->FieldCount(); ++i)
+        fields.push_back(rows->Field(i));
+    Connection target;
+    target.Open(b.toSybase ? SybaseConnectionString(b.target) : MySQLConnectionString(b.target));
+    target.Execute(CreateTableStatement(direction, copy, fields));
+    InsertRowBuilder insert(direction, copy);
+    double bytes = 0;
+    for (; !rows->IsEOF(); rows->MoveNext()) {
+        b.statements.push_back(insert.Build(*rows));
         for (int i = 0; i < rows->FieldCount(); ++i)
-            fields.push_back(rows->Field(i));
-        Connection target;
-        target.Open(toSybase ? SybaseConnectionString(to) : MySQLConnectionString(to));
-        target.Execute(CreateTableStatement(direction, copy, fields));
-        InsertRowBuilder insert(direction, copy);
-        double bytes = 0;
-        for (; !rows->IsEOF(); rows->MoveNext()) {
-            statements.push_back(insert.Build(*rows));
-            for (int i = 0; i < rows->FieldCount(); ++i)
-                bytes += static_cast<double>(rows->Value(i).ToText().size());
-        }
-        b.tableMegabytes = bytes / (1024.0 * 1024.0);
+            bytes += static_cast<double>(rows->Value(i).ToText().size());
     }
-    const auto start = std::chrono::steady_clock::now();
-    if (toSybase)
-        SendBareSybase(to, statements);
-    else
-        SendBareMySQL(to, statements);
-    b.seconds = Seconds(std::chrono::steady_clock::now() - start);
-    DropIfThere(to, !toSybase, copy);
+    b.tableMegabytes = bytes / (1024.0 * 1024.0);
     return b;
 }
 
@@ -307,6 +303,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures as they come, also into a file
     const long n = argc > 1 ? std::atol(argv[1]) : 20000;
     const ServerEnv mysql = ServerEnv::MySQL();
     const ServerEnv ase = ServerEnv::Sybase();
@@ -327,7 +324,6 @@ int main(int argc, char** argv) {
             std::printf("\n%s\n", toSybase ? "MySQL -> Sybase ASE (PushButton3)"
                                            : "Sybase ASE -> MySQL (PushButton4)");
             std::vector<RunFigures> runs;
-            Baseline bare;
             for (const long rows : {n, 10 * n}) {
                 const std::string table = "vt_bench_" + std::string(toSybase ? "my" : "ase") +
                                           "_" + std::to_string(rows) + "_" + tag;
@@ -338,26 +334,29 @@ int main(int argc, char** argv) {
                     c.Open(toSybase ? MySQLConnectionString(from) : SybaseConnectionString(from));
                     CreateSourceTable(c, toSybase, table, rows);
                 }
-                // The bare loop runs before and after the transfer, and its mean is the
-                // baseline, so that a server that slows down or speeds up over the run (or a
-                // busy machine) does not favour either side.
-                const Baseline bareBefore = RunBare(direction, mysql, ase, table, copy);
+                // The bare loop sends the first half of the statements before the transfer
+                // and the second half after it, so that a server that slows down as its table
+                // grows, or a machine that gets busier, favours neither side.
+                BareLoop bare = PrepareBare(direction, mysql, ase, table, copy);
+                const std::size_t half = bare.statements.size() / 2;
+                bare.Send(0, half);
                 runs.push_back(RunTransfer(direction, mysql, ase, table, rows, watch));
+                bare.Send(half, bare.statements.size());
+                DropIfThere(bare.target, !toSybase, copy);
                 const RunFigures& f = runs.back();
                 std::printf("  %7ld rows: %8.0f rows/s, %.2f us/row, longest stall %.1f ms, "
-                            "peak RSS growth %.1f MB",
+                            "peak RSS growth %.1f MB for %.1f MB of table (%.2f x; %+.1f MB "
+                            "against 1.5 x table + 30 MB)\n",
                             rows, rows / f.seconds, f.seconds * 1e6 / rows, f.stallMs,
-                            f.peakMegabytes);
-                bare = RunBare(direction, mysql, ase, table, copy);
-                bare.seconds = (bare.seconds + bareBefore.seconds) / 2;
-                std::printf(" for %.1f MB of table (%.2f x + %.1f MB over 1.5 x)\n",
-                            bare.tableMegabytes, f.peakMegabytes / bare.tableMegabytes,
-                            f.peakMegabytes - 1.5 * bare.tableMegabytes);
-                std::printf("           bare %s loop, same statements (mean of a run before and "
-                            "one after): %8.0f rows/s; "
-                            "transfer / bare = %.3f\n",
+                            f.peakMegabytes, bare.tableMegabytes,
+                            f.peakMegabytes / bare.tableMegabytes,
+                            f.peakMegabytes - (1.5 * bare.tableMegabytes + 30));
+                std::printf("           bare %s loop, same statements: %8.0f rows/s; "
+                            "transfer / bare = %.3f; client CPU per row %.1f us (transfer) vs "
+                            "%.1f us (bare)\n",
                             toSybase ? "DB-Library" : "libmariadb", rows / bare.seconds,
-                            bare.seconds / f.seconds);
+                            bare.seconds / f.seconds, f.cpuSeconds * 1e6 / rows,
+                            bare.cpuSeconds * 1e6 / rows);
                 DropIfThere(from, toSybase, table);
                 DropIfThere(toSybase ? ase : mysql, !toSybase, table);
             }

@@ -416,5 +416,61 @@ TEST(TransferTablesToSybase, FailingInsertIsReportedWithItsStatementAndNextRowCo
     EXPECT_EQ(rows[1][1].ToText(), "d");
 }
 
+// The Sybase ASE server stops while a table's rows are written: one report, no box for the
+// rows that follow, the run ends with the pointer back, the table copied before it is intact,
+// and a later run works again.
+TEST(TransferTablesToSybase, ServerStoppedMidRunGivesOneReport) {
+    VELTRANE_REQUIRE_MYSQL(mysql);
+    tdsserver::ServerProcess ase;
+    ase.Start({{"sa", "sa-secret"}});
+    const auto profileOf = [&](int port) {
+        return ConnectionProfile{QStringLiteral("127.0.0.1"), QString::number(port),
+                                 QStringLiteral("sa"), QStringLiteral("sa-secret"),
+                                 QStringLiteral("master")};
+    };
+    Session source = Session::Open(Server::MySQL, mysql);
+    std::vector<std::string> names;
+    std::vector<std::unique_ptr<DropAtExit>> drops;
+    for (const auto& [what, rows] : {std::pair{"stop_a", 2}, {"stop_b", 200}, {"stop_c", 2}}) {
+        names.push_back(TableName(what));
+        drops.push_back(std::make_unique<DropAtExit>(Server::MySQL, mysql, names.back()));
+        std::vector<std::string> ids;
+        for (int i = 1; i <= rows; ++i)
+            ids.push_back(std::to_string(i));
+        CreateSource(source, names.back(), {{"id INT", ids}}, rows);
+    }
+    RecordingWindow window;
+    window.profiles.mysql = mysql.Profile();
+    window.profiles.sybase = profileOf(ase.Port());
+    Fill(window.list1, {{names[0], true}, {names[1], true}, {names[2], true}});
+    // Bottom up: c is copied whole, then the server stops a quarter into b.
+    window.onProgress = [&](double percent) {
+        if (percent >= 25 && percent < 26 && window.progress.size() > 3 && ase.Running())
+            ase.Stop(std::chrono::seconds(20), true);
+    };
+
+    TransferTables(TransferDirection::ToSybase, window);
+
+    const auto reports = window.ErrorReports();
+    ASSERT_EQ(reports.size(), 1u) << Printed(reports);
+    EXPECT_TRUE(reports[0].contains(QStringLiteral(" at line 244\r\r")));
+    EXPECT_EQ(window.busy, (std::vector<bool>{true, false}));
+    EXPECT_EQ(window.progress.back(), 0);
+    EXPECT_FALSE(window.list2.Texts().contains(Q(names[0])));
+
+    ase.Start({{"sa", "sa-secret"}});
+    window.profiles.sybase = profileOf(ase.Port());
+    Connection check;
+    check.Open(SybaseConnectionString(profileOf(ase.Port())).toStdString());
+    EXPECT_EQ(Scalar(check, "SELECT COUNT(*) FROM [" + names[2] + "]").ToText(), "2");
+    check.Close();
+    for (int i = 0; i < window.list1.Count(); ++i)
+        window.list1.SetSelected(i, window.list1.Text(i) == Q(names[0]));
+    window.dialogs.clear();
+    TransferTables(TransferDirection::ToSybase, window);
+    EXPECT_TRUE(window.ErrorReports().empty()) << Printed(window.ErrorReports());
+    EXPECT_TRUE(window.list2.Texts().contains(Q(names[0])));
+}
+
 } // namespace
 } // namespace veltrane::testing
