@@ -1,11 +1,13 @@
-// Builds the INSERT of one row of random values into a randomly named table, toward either
-// server, and reads it back with a reader that knows only the target's quoting rules (and,
-// toward Sybase ASE, with the TDS test server's own tokenizer as well): the name and every value
-// must come back exactly, and nothing may follow the statement.
+// Builds the INSERT of one row of random values into a randomly named table (or the CREATE TABLE
+// of randomly named columns), toward either server, and reads it back with a reader that knows
+// only the target's quoting rules (and, toward Sybase ASE, with the TDS test server's own
+// tokenizer as well): every name and value must come back exactly, and nothing may follow the
+// statement.
 #include "FuzzInput.h"
 #include "InsertStatementReader.h"
 #include "engine/Lexer.h"
 #include "engine/Types.h"
+#include "transfer/ColumnTypes.h"
 #include "transfer/RowStatements.h"
 
 #include <bit>
@@ -152,6 +154,35 @@ void CheckWithTestServerLexer(const std::string& sql, const std::string& table,
         Fail("test server lexer: text after the statement", sql);
 }
 
+// CREATE TABLE with random column names and types: the names come back exactly.
+void CheckCreateTable(FuzzInput& in, TransferDirection direction, SqlDialect dialect,
+                      const std::string& table) {
+    std::vector<FieldInfo> columns;
+    while (columns.empty() || (!in.Empty() && columns.size() < 64)) {
+        FieldInfo column;
+        column.name = in.Text();
+        column.type = static_cast<AdoType>(static_cast<std::int16_t>(in.Number(2)));
+        column.precision = static_cast<int>(in.Number(4));
+        column.scale = static_cast<int>(in.Number(4));
+        column.definedSize = static_cast<std::int64_t>(in.Number(8));
+        columns.push_back(std::move(column));
+    }
+    const std::string sql = CreateTableStatement(direction, table, columns);
+    std::string error;
+    const auto read = ReadCreateTableStatement(dialect, sql, error);
+    if (!read)
+        Fail("the statement does not read back: " + error, sql);
+    if (read->table != table || read->columns.size() != columns.size())
+        Fail("the table name or the number of columns differs", sql);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (read->columns[i].name != columns[i].name)
+            Fail("column " + std::to_string(i) + " reads back as '" + read->columns[i].name + "'",
+                 sql);
+        if (dialect == SqlDialect::Sybase && read->columns[i].type != "TEXT NULL")
+            Fail("column " + std::to_string(i) + " is not TEXT NULL", sql);
+    }
+}
+
 } // namespace
 } // namespace veltrane::fuzz
 
@@ -159,16 +190,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace veltrane;
     using namespace veltrane::fuzz;
     FuzzInput in(data, size);
-    const auto direction =
-        (in.Byte() & 1) ? TransferDirection::ToSybase : TransferDirection::ToMySQL;
+    const std::uint8_t choice = in.Byte();
+    const auto direction = (choice & 1) ? TransferDirection::ToSybase : TransferDirection::ToMySQL;
+    const SqlDialect dialect =
+        direction == TransferDirection::ToMySQL ? SqlDialect::MySQL : SqlDialect::Sybase;
     const std::string table = in.Text();
+    if (choice & 2) {
+        CheckCreateTable(in, direction, dialect, table);
+        return 0;
+    }
     std::vector<DbValue> row;
     while (!in.Empty() && row.size() < 64)
         row.push_back(RandomValue(in));
 
     const std::string sql = InsertRowStatement(direction, table, row);
-    const SqlDialect dialect =
-        direction == TransferDirection::ToMySQL ? SqlDialect::MySQL : SqlDialect::Sybase;
     std::string error;
     const auto read = ReadInsertStatement(dialect, sql, error);
     if (!read)

@@ -43,7 +43,65 @@ public:
         return insert;
     }
 
+    std::optional<ReadCreateTable> CreateTable(std::string& error) {
+        ReadCreateTable create;
+        if (!Keyword("CREATE") || !Keyword("TABLE") || !Name(create.table) || !Symbol('(')) {
+            error = error_.empty() ? "not CREATE TABLE <name>(" : error_;
+            return std::nullopt;
+        }
+        do {
+            ReadColumn column;
+            if (!Name(column.name) || !Type(column.type)) {
+                error = error_;
+                return std::nullopt;
+            }
+            create.columns.push_back(std::move(column));
+        } while (Symbol(','));
+        if (!Symbol(')')) {
+            error = Where("')' expected");
+            return std::nullopt;
+        }
+        if (dialect_ == SqlDialect::MySQL)
+            Symbol(';');
+        SkipBlanks();
+        if (pos_ != sql_.size()) {
+            error = Where("text after the statement");
+            return std::nullopt;
+        }
+        return create;
+    }
+
 private:
+    // Letters, digits and blanks, with commas only inside parentheses.
+    bool Type(std::string& out) {
+        SkipBlanks();
+        int depth = 0;
+        while (pos_ < sql_.size()) {
+            const char c = sql_[pos_];
+            if (c == '(') {
+                ++depth;
+            } else if (c == ')') {
+                if (depth == 0)
+                    break;
+                --depth;
+            } else if (c == ',') {
+                if (depth == 0)
+                    break;
+            } else if (!std::isalnum(static_cast<unsigned char>(c)) && !IsBlank(c)) {
+                break;
+            }
+            out.push_back(c);
+            ++pos_;
+        }
+        while (!out.empty() && IsBlank(out.back()))
+            out.pop_back();
+        if (out.empty() || depth != 0) {
+            error_ = Where("column type expected");
+            return false;
+        }
+        return true;
+    }
+
     static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
     void SkipBlanks() {
@@ -211,6 +269,11 @@ private:
 };
 
 } // namespace
+
+std::optional<ReadCreateTable> ReadCreateTableStatement(SqlDialect dialect, std::string_view sql,
+                                                        std::string& error) {
+    return Reader(dialect, sql).CreateTable(error);
+}
 
 std::optional<ReadInsert> ReadInsertStatement(SqlDialect dialect, std::string_view sql,
                                               std::string& error) {

@@ -1,4 +1,5 @@
-// An independent reader of the single-row INSERT statements sent to either server: it knows
+// An independent reader of the CREATE TABLE and single-row INSERT statements sent to either
+// server: it knows
 // only each server's own rules for quoted names and literals, not how the builder writes them,
 // so a statement that a name or value breaks out of reads back differently or not at all.
 //   MySQL (NO_BACKSLASH_ESCAPES): `name` with `` for a back-tick; '...' with '' for a quote and
@@ -28,9 +29,25 @@ struct ReadInsert {
     std::vector<ReadValue> values;
 };
 
+struct ReadColumn {
+    std::string name;
+    std::string type; // the type's words, numbers and parentheses as written
+};
+
+struct ReadCreateTable {
+    std::string table;
+    std::vector<ReadColumn> columns;
+};
+
 // The table and values of `INSERT INTO <name> VALUES(<v>, ...)` with nothing after the closing
 // parenthesis but blanks; nullopt with `error` set when the text is anything else.
 std::optional<ReadInsert> ReadInsertStatement(SqlDialect dialect, std::string_view sql,
                                               std::string& error);
+
+// The table and columns of `CREATE TABLE <name>(<name> <type>, ...)`, where a type is made of
+// letters, digits, blanks, and commas only inside its parentheses; toward MySQL a ';' may end
+// the statement.
+std::optional<ReadCreateTable> ReadCreateTableStatement(SqlDialect dialect, std::string_view sql,
+                                                        std::string& error);
 
 } // namespace veltrane::fuzz
