@@ -1,6 +1,7 @@
 // The connection-string parser on any text, and on the strings built from any profile: it
 // returns or throws DatabaseError, never anything else, and its error text never repeats the
-// password. A string built from a profile that parses reads back the profile's exact fields.
+// password. A string built from a profile parses exactly when the profile names a server and a
+// port from 1 to 65535, and then reads back the profile's exact fields.
 #include "FuzzInput.h"
 #include "connect/ConnectionProfile.h"
 #include "connect/ConnectionString.h"
@@ -24,10 +25,6 @@ std::optional<ConnectionTarget> Parse(const std::string& text, std::string& erro
     }
 }
 
-// The builders still write each value as typed, so a value holding ';' splits its pair and may
-// read back shorter; the field-by-field check waits for them to enclose such values in braces.
-constexpr bool kBuildersQuoteEveryValue = false;
-
 std::optional<unsigned> PortNumber(const std::string& text) {
     unsigned value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -45,6 +42,8 @@ void CheckBuiltString(const ConnectionProfile& profile, bool sybase) {
     std::string error;
     const auto target = Parse(text, error);
     if (!target) {
+        if (!server.empty() && PortNumber(port))
+            Fail("a profile with a server and a port does not parse: " + error, text);
         // A password that the other fields or the message's own words do not contain must
         // not show up in the message.
         if (password.size() >= 4 && error.find(password) != std::string::npos) {
@@ -59,12 +58,15 @@ void CheckBuiltString(const ConnectionProfile& profile, bool sybase) {
         }
         return;
     }
-    if (!kBuildersQuoteEveryValue)
-        return;
-    if (target->kind != (sybase ? ServerKind::SybaseASE : ServerKind::MySQL) ||
-        target->host != server || target->user != profile.User.toStdString() ||
-        target->password != password || target->database != profile.Database.toStdString() ||
-        PortNumber(port) != std::optional<unsigned>(target->port))
+    // Data Source is server:port, split at its last ':', so a port field holding ':' moves
+    // text into the server name; Data Source itself still reads back as typed.
+    const std::string address = sybase ? server + ":" + port : server;
+    const std::size_t split = sybase ? address.rfind(':') : address.size();
+    const bool sameAddress = target->host == address.substr(0, split) &&
+                             PortNumber(sybase ? address.substr(split + 1) : port) == target->port;
+    if (target->kind != (sybase ? ServerKind::SybaseASE : ServerKind::MySQL) || !sameAddress ||
+        target->user != profile.User.toStdString() || target->password != password ||
+        target->database != profile.Database.toStdString())
         Fail("the parsed fields differ from the profile", text);
 }
 
