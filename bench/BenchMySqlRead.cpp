@@ -1,6 +1,9 @@
 // Reading a whole table with a client-side cursor through Connection::Execute (every field
 // converted to a typed value) against mysql_store_result with raw rows, in one run against
 // one server. Prints rows per second for both and the ratio: the price of typed values.
+// First it reads the table once through the interface alone and prints the growth of the
+// process's peak memory against the bytes of the table's values: a client-side cursor must
+// hold its rows compactly.
 //
 // Usage: bench_mysql_read [rows, default 100000] [rounds, default 5]. Server as for
 // bench_mysql_insert (VELTRANE_TEST_MYSQL_*; source scripts/lib/servers.sh; start_mariadb DIR).
@@ -13,12 +16,34 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <mysql.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 using namespace veltrane::bench;
+
+namespace {
+
+// A field of /proc/self/status in kilobytes (VmRSS, VmHWM); 0 when unknown.
+long StatusKilobytes(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) {
+            return std::atol(line.c_str() + field.size() + 1);
+        }
+    }
+    return 0;
+}
+
+// Resets the peak (VmHWM) to the current resident size.
+void ResetPeakMemory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
@@ -54,6 +79,31 @@ int main(int argc, char** argv) {
                                 static_cast<unsigned>(std::stoul(server.port)), nullptr, 0)) {
             std::fprintf(stderr, "connect: %s\n", mysql_error(direct));
             return 1;
+        }
+
+        {
+            const std::string sizeQuery =
+                "SELECT SUM(LENGTH(id) + IFNULL(LENGTH(name), 0) + LENGTH(amount) + "
+                "LENGTH(created) + LENGTH(ratio) + IFNULL(LENGTH(note), 0)) FROM `" +
+                table + "`";
+            const double tableBytes = std::stod(connection.Execute(sizeQuery)->Value(0).ToText());
+            ResetPeakMemory();
+            const long before = StatusKilobytes("VmRSS");
+            auto result = connection.Execute(select);
+            std::int64_t count = 0;
+            for (; !result->IsEOF(); result->MoveNext()) {
+                ++count;
+            }
+            const double growth = (StatusKilobytes("VmHWM") - before) * 1024.0;
+            std::printf("memory: RecordCount %lld, peak growth %.1f MB for %.1f MB of values "
+                        "(%.2f x the values)\n",
+                        static_cast<long long>(result->RecordCount()), growth / 1e6,
+                        tableBytes / 1e6, growth / tableBytes);
+            if (count != rows || result->RecordCount() != rows) {
+                std::fprintf(stderr, "read %lld rows, expected %d\n", static_cast<long long>(count),
+                             rows);
+                return 1;
+            }
         }
 
         std::printf("reading %d rows of 6 columns, %d rounds\n", rows, rounds);

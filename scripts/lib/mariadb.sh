@@ -1,7 +1,8 @@
 # start_mariadb DIR / stop_mariadb: a private MariaDB server for tests and the demo.
 #
 # start_mariadb DIR keeps the server's data directory, socket, pid file and log under DIR,
-# listens on 127.0.0.1 only, on a free port, with utf8mb4 as the server character set. It
+# listens on 127.0.0.1 only, on a free port, with utf8mb4 as the server character set and the
+# MySQL 5.6 default sql_mode, which is not strict (Veltrane must not rely on the server's). It
 # creates a test user and database and exports VELTRANE_TEST_MYSQL_{HOST,PORT,USER,PASSWORD,
 # DATABASE}. Running it again is safe: a server left over from an earlier run with the same DIR
 # is stopped first, and a data directory that does not start is created afresh.
@@ -88,6 +89,7 @@ _mariadb_launch() {
     --datadir="$dir/data" --socket="$socket" --pid-file="$dir/mariadbd.pid" \
     --port="$port" --bind-address=127.0.0.1 --skip-name-resolve \
     --character-set-server=utf8mb4 --collation-server=utf8mb4_unicode_ci \
+    --sql-mode=NO_ENGINE_SUBSTITUTION \
     --max-allowed-packet=64M --innodb-buffer-pool-size=64M --innodb-log-file-size=48M \
     --skip-log-bin --log-error="$log" </dev/null >/dev/null 2>&1 &
   _veltrane_mariadb_pid=$!

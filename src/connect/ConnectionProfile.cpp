@@ -3,21 +3,34 @@
 #include <QStringBuilder>
 
 namespace veltrane {
+namespace {
 
-// The field values go in exactly as typed: a value holding ';' splits its pair, and the
-// parser then reports the string as malformed instead of guessing.
+// A value that holds ';' or begins with '{' is enclosed in braces (a '}' inside doubled), so
+// the parser reads it back exactly as typed; every other value goes in unchanged.
+QString FieldValue(const QString& value) {
+    if (!value.contains(QLatin1Char(';')) && !value.startsWith(QLatin1Char('{'))) {
+        return value;
+    }
+    QString escaped = value;
+    escaped.replace(QLatin1Char('}'), QStringLiteral("}}"));
+    return QLatin1Char('{') % escaped % QLatin1Char('}');
+}
+
+} // namespace
+
 QString SybaseConnectionString(const ConnectionProfile& p) {
-    return QStringLiteral("Provider=ASEOLEDB;Data Source=") % p.Server % QLatin1Char(':') % p.Port %
-           QStringLiteral(";User Id=") % p.User % QStringLiteral(";Password=") % p.Password %
-           QLatin1Char(';') % QStringLiteral(";Catalog=") % p.Database;
+    return QStringLiteral("Provider=ASEOLEDB;Data Source=") %
+           FieldValue(p.Server % QLatin1Char(':') % p.Port) % QStringLiteral(";User Id=") %
+           FieldValue(p.User) % QStringLiteral(";Password=") % FieldValue(p.Password) %
+           QLatin1Char(';') % QStringLiteral(";Catalog=") % FieldValue(p.Database);
 }
 
 QString MySQLConnectionString(const ConnectionProfile& p) {
     return QStringLiteral("DRIVER={MySQL ODBC 5.1 Driver};") % QStringLiteral("SERVER=") %
-           p.Server % QLatin1Char(';') % QStringLiteral("USER=") % p.User % QLatin1Char(';') %
-           QStringLiteral("DATABASE=") % p.Database % QLatin1Char(';') %
-           QStringLiteral("PASSWORD=") % p.Password % QLatin1Char(';') % QStringLiteral("PORT=") %
-           p.Port % QLatin1Char(';');
+           FieldValue(p.Server) % QLatin1Char(';') % QStringLiteral("USER=") % FieldValue(p.User) %
+           QLatin1Char(';') % QStringLiteral("DATABASE=") % FieldValue(p.Database) %
+           QLatin1Char(';') % QStringLiteral("PASSWORD=") % FieldValue(p.Password) %
+           QLatin1Char(';') % QStringLiteral("PORT=") % FieldValue(p.Port) % QLatin1Char(';');
 }
 
 } // namespace veltrane

@@ -5,6 +5,8 @@
 namespace veltrane {
 
 // The five free-text fields of one server's connection settings, exactly as typed.
+// The connection strings carry each value as typed; a value holding ';' or beginning with '{'
+// is enclosed in braces ('}' doubled inside) so that it cannot split its pair.
 struct ConnectionProfile {
     QString Server;
     QString Port;

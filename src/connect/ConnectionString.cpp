@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <initializer_list>
 #include <optional>
 
 namespace veltrane {
@@ -53,7 +54,29 @@ std::uint16_t ParsePort(std::string_view text, const char* what) {
     return static_cast<std::uint16_t>(value);
 }
 
+// A key the string's kind does not have is most likely the tail of a value that holds ';'
+// without braces; the key is not repeated in the text since it may be part of a password.
+void RejectUnknownKeys(const ConnectionStringPairs& pairs,
+                       std::initializer_list<std::string_view> known, const char* kind) {
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        const bool isKnown = std::any_of(known.begin(), known.end(), [&](std::string_view k) {
+            return EqualsIgnoringCase(pairs[i].first, k);
+        });
+        if (!isKnown) {
+            std::string names;
+            for (std::string_view k : known) {
+                names += names.empty() ? "" : ", ";
+                names += k;
+            }
+            Malformed("pair " + std::to_string(i + 1) + " has a key that a " + kind +
+                      " connection string does not know (known keys: " + names +
+                      "; a value containing ';' must be enclosed in braces)");
+        }
+    }
+}
+
 ConnectionTarget ParseMySQL(const ConnectionStringPairs& pairs) {
+    RejectUnknownKeys(pairs, {"DRIVER", "SERVER", "USER", "DATABASE", "PASSWORD", "PORT"}, "MySQL");
     ConnectionTarget target;
     target.kind = ServerKind::MySQL;
     target.host = Find(pairs, "SERVER").value_or("");
@@ -68,6 +91,8 @@ ConnectionTarget ParseMySQL(const ConnectionStringPairs& pairs) {
 }
 
 ConnectionTarget ParseSybase(const ConnectionStringPairs& pairs) {
+    RejectUnknownKeys(pairs, {"Provider", "Data Source", "User Id", "Password", "Catalog"},
+                      "Sybase ASE");
     ConnectionTarget target;
     target.kind = ServerKind::SybaseASE;
     std::string source = Find(pairs, "Data Source").value_or("");

@@ -33,7 +33,8 @@ ConnectionStringPairs ParseConnectionStringPairs(std::string_view connectionStri
 // DRIVER={MySQL ODBC 5.1 Driver} selects MySQL (keys SERVER, PORT, USER, PASSWORD, DATABASE);
 // Provider=ASEOLEDB selects Sybase ASE (keys Data Source as host:port, User Id, Password,
 // Catalog). Throws DatabaseError naming what is wrong: an unknown driver or provider, no
-// server, a missing, empty or non-numeric port. Error texts never repeat the password.
+// server, a missing, empty or non-numeric port, a key the kind does not have. Error texts never
+// repeat the password.
 ConnectionTarget ParseConnectionString(std::string_view connectionString);
 
 } // namespace veltrane

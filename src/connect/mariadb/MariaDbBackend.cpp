@@ -1,13 +1,16 @@
-// MySQL backend on MariaDB Connector/C, speaking the text protocol.
-//
-// Every session runs with utf8mb4 and NO_BACKSLASH_ESCAPES, so a backslash inside a quoted
-// literal is an ordinary character and doubling single quotes is the only escaping that the
-// row statements need.
+// MySQL backend on MariaDB Connector/C. Statements that read rows run as prepared statements,
+// whose binary protocol carries every number exactly; all others (and those the server cannot
+// prepare) run through the text protocol. Every session runs with utf8mb4, strict mode and
+// NO_BACKSLASH_ESCAPES (see SessionSetup).
 
 #include "connect/Backends.h"
 #include "connect/DatabaseError.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -23,8 +26,26 @@ namespace {
 
 constexpr unsigned kBinaryCharset = 63;
 
+// Client and server error numbers after which the session is gone: the library has closed
+// the socket or the server has ended the session, so every further statement fails alike.
+bool EndsTheSession(unsigned code) {
+    switch (code) {
+    case 1053: // ER_SERVER_SHUTDOWN
+    case 1927: // ER_CONNECTION_KILLED
+    case 2006: // CR_SERVER_GONE_ERROR
+    case 2013: // CR_SERVER_LOST
+    case 2055: // CR_SERVER_LOST_EXTENDED
+    case 4031: // ER_CLIENT_INTERACTION_TIMEOUT (MySQL 8)
+        return true;
+    default:
+        return false;
+    }
+}
+
 DatabaseError ClientError(MYSQL* mysql, const std::string& statement = {}) {
-    return DatabaseError(mysql_error(mysql), static_cast<int>(mysql_errno(mysql)), statement);
+    const unsigned code = mysql_errno(mysql);
+    return DatabaseError(mysql_error(mysql), static_cast<int>(code), statement,
+                         EndsTheSession(code) ? FailureKind::ConnectionLost : FailureKind::Refused);
 }
 
 // How the text of one column turns into a DbValue; decided once per result.
@@ -340,22 +361,267 @@ DbValue ConvertField(const Column& column, const char* data, unsigned long lengt
     return DbValue::Null();
 }
 
+// The rows of one result as the client library holds them: read one at a time, each decoded
+// into DbValues only when it becomes the current row.
+class RowSource {
+public:
+    virtual ~RowSource() = default;
+    // Decodes the next row into `out`; false after the last row. Throws DatabaseError.
+    virtual bool Next(std::vector<DbValue>& out) = 0;
+    // The exact row count of a stored result; -1 while rows still arrive from the server.
+    virtual std::int64_t Count() const = 0;
+};
+
+// A result of the text protocol (statements that cannot be prepared, SHOW and the like).
+class TextRows final : public RowSource {
+public:
+    TextRows(MYSQL* mysql, MYSQL_RES* result, bool stored, const std::vector<Column>& columns,
+             std::string statement)
+        : mysql_(mysql)
+        , result_(result)
+        , stored_(stored)
+        , columns_(columns)
+        , statement_(std::move(statement)) {}
+    ~TextRows() override { mysql_free_result(result_); }
+    TextRows(const TextRows&) = delete;
+    TextRows& operator=(const TextRows&) = delete;
+
+    bool Next(std::vector<DbValue>& out) override {
+        MYSQL_ROW row = mysql_fetch_row(result_);
+        if (!row) {
+            // Only a streamed result can fail here; a stored one has no connection to ask.
+            if (!stored_ && mysql_errno(mysql_) != 0) {
+                throw ClientError(mysql_, statement_);
+            }
+            return false;
+        }
+        const unsigned long* lengths = mysql_fetch_lengths(result_);
+        for (std::size_t i = 0; i < columns_.size(); ++i) {
+            out[i] = ConvertField(columns_[i], row[i], lengths[i]);
+        }
+        return true;
+    }
+
+    std::int64_t Count() const override {
+        return stored_ ? static_cast<std::int64_t>(mysql_num_rows(result_)) : -1;
+    }
+
+private:
+    MYSQL* mysql_;
+    MYSQL_RES* result_;
+    bool stored_;
+    const std::vector<Column>& columns_;
+    std::string statement_;
+};
+
+DatabaseError StatementError(MYSQL_STMT* stmt, const std::string& statement) {
+    const unsigned code = mysql_stmt_errno(stmt);
+    return DatabaseError(mysql_stmt_error(stmt), static_cast<int>(code), statement,
+                         EndsTheSession(code) ? FailureKind::ConnectionLost : FailureKind::Refused);
+}
+
+// The fractional-second digits that the text protocol would show for a column with
+// `decimals` digits (0 to 6); columns of unknown scale show six digits when there are any.
+std::string FractionDigits(unsigned long microseconds, unsigned decimals) {
+    if (decimals == 0 || (decimals > 6 && microseconds == 0)) {
+        return {};
+    }
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%06lu", microseconds % 1000000);
+    return std::string(digits, decimals > 6 ? 6 : decimals);
+}
+
+// A result of the binary protocol of a prepared statement: numbers arrive in their binary
+// form, so a FLOAT is the float the server stores rather than its six-digit text.
+class BinaryRows final : public RowSource {
+public:
+    BinaryRows(MYSQL_STMT* stmt, const MYSQL_FIELD* fields, const std::vector<Column>& columns,
+               std::string statement)
+        : stmt_(stmt)
+        , columns_(columns)
+        , statement_(std::move(statement))
+        , binds_(columns.size())
+        , cells_(columns.size()) {
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            MYSQL_BIND& b = binds_[i];
+            Cell& cell = cells_[i];
+            b.is_null = &cell.isNull;
+            b.length = &cell.length;
+            b.error = &cell.error;
+            switch (columns[i].conversion) {
+            case Conversion::Null:
+                b.buffer_type = MYSQL_TYPE_NULL;
+                break;
+            case Conversion::Int:
+            case Conversion::UInt:
+                b.buffer_type = MYSQL_TYPE_LONGLONG;
+                b.buffer = &cell.integer;
+                b.is_unsigned = columns[i].conversion == Conversion::UInt;
+                break;
+            case Conversion::Single:
+                b.buffer_type = MYSQL_TYPE_FLOAT;
+                b.buffer = &cell.single;
+                break;
+            case Conversion::Double:
+                b.buffer_type = MYSQL_TYPE_DOUBLE;
+                b.buffer = &cell.real;
+                break;
+            case Conversion::Date:
+            case Conversion::Time:
+            case Conversion::DateTime:
+                b.buffer_type = fields[i].type;
+                b.buffer = &cell.time;
+                b.buffer_length = sizeof cell.time;
+                break;
+            case Conversion::Decimal:
+            case Conversion::Boolean:
+            case Conversion::Text:
+            case Conversion::Binary:
+                b.buffer_type = MYSQL_TYPE_BLOB;
+                cell.bytes.resize(256);
+                b.buffer = cell.bytes.data();
+                b.buffer_length = static_cast<unsigned long>(cell.bytes.size());
+                break;
+            }
+        }
+        decimals_.reserve(columns.size());
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            decimals_.push_back(fields[i].decimals);
+        }
+        if (mysql_stmt_bind_result(stmt_, binds_.data())) {
+            throw StatementError(stmt_, statement_);
+        }
+    }
+
+    ~BinaryRows() override { mysql_stmt_close(stmt_); }
+    BinaryRows(const BinaryRows&) = delete;
+    BinaryRows& operator=(const BinaryRows&) = delete;
+
+    bool Next(std::vector<DbValue>& out) override {
+        const int status = mysql_stmt_fetch(stmt_);
+        if (status == MYSQL_NO_DATA) {
+            return false;
+        }
+        if (status != 0 && status != MYSQL_DATA_TRUNCATED) {
+            throw StatementError(stmt_, statement_);
+        }
+        bool rebound = false;
+        for (std::size_t i = 0; i < columns_.size(); ++i) {
+            Cell& cell = cells_[i];
+            MYSQL_BIND& b = binds_[i];
+            if (!cell.isNull && b.buffer_type == MYSQL_TYPE_BLOB && cell.length > b.buffer_length) {
+                // Longer than any value so far: widen the buffer and read this one again.
+                cell.bytes.resize(std::max<std::size_t>(cell.length, cell.bytes.size() * 2));
+                b.buffer = cell.bytes.data();
+                b.buffer_length = static_cast<unsigned long>(cell.bytes.size());
+                if (mysql_stmt_fetch_column(stmt_, &b, static_cast<unsigned>(i), 0)) {
+                    throw StatementError(stmt_, statement_);
+                }
+                rebound = true;
+            }
+            out[i] = Decode(i);
+        }
+        if (rebound && mysql_stmt_bind_result(stmt_, binds_.data())) {
+            throw StatementError(stmt_, statement_);
+        }
+        return true;
+    }
+
+    std::int64_t Count() const override {
+        return stored_ ? static_cast<std::int64_t>(mysql_stmt_num_rows(stmt_)) : -1;
+    }
+
+    void MarkStored() { stored_ = true; }
+
+private:
+    struct Cell {
+        my_bool isNull = 0;
+        my_bool error = 0;
+        unsigned long length = 0;
+        std::uint64_t integer = 0;
+        float single = 0;
+        double real = 0;
+        MYSQL_TIME time{};
+        std::string bytes;
+    };
+
+    DbValue Decode(std::size_t i) const {
+        const Cell& cell = cells_[i];
+        if (cell.isNull) {
+            return DbValue::Null();
+        }
+        const MYSQL_TIME& t = cell.time;
+        switch (columns_[i].conversion) {
+        case Conversion::Null:
+            return DbValue::Null();
+        case Conversion::Int:
+            return DbValue::Int(static_cast<std::int64_t>(cell.integer));
+        case Conversion::UInt:
+            return DbValue::UInt(cell.integer);
+        case Conversion::Single:
+            return DbValue::Single(cell.single);
+        case Conversion::Double:
+            return DbValue::Double(cell.real);
+        case Conversion::Date:
+            return DbValue::Date({static_cast<int>(t.year), t.month, t.day});
+        case Conversion::Time:
+            return DbValue::Time({t.neg != 0, t.hour + t.day * 24, t.minute, t.second,
+                                  FractionDigits(t.second_part, decimals_[i])});
+        case Conversion::DateTime:
+            return DbValue::DateTime(
+                {{static_cast<int>(t.year), t.month, t.day},
+                 {false, t.hour, t.minute, t.second, FractionDigits(t.second_part, decimals_[i])}});
+        case Conversion::Boolean:
+            return DbValue::Boolean(cell.length > 0 && cell.bytes[cell.length - 1] != 0);
+        case Conversion::Decimal:
+            return DbValue::Decimal(cell.bytes.substr(0, cell.length));
+        case Conversion::Text:
+            return DbValue::Text(cell.bytes.substr(0, cell.length));
+        case Conversion::Binary:
+            return DbValue::Binary(cell.bytes.substr(0, cell.length));
+        }
+        return DbValue::Null();
+    }
+
+    MYSQL_STMT* stmt_;
+    const std::vector<Column>& columns_;
+    std::string statement_;
+    std::vector<MYSQL_BIND> binds_;
+    std::vector<Cell> cells_;
+    std::vector<unsigned> decimals_;
+    bool stored_ = false;
+};
+
 class MariaDbResultSet;
 
 // The client handle, shared by the connection and its result sets so that a result set that
 // outlives its connection finds the handle gone instead of dangling.
 struct Session {
     MYSQL* mysql = nullptr;
-    // The result being streamed (mysql_use_result); the session can run nothing else until it
-    // has been read to its end or released.
+    // The result being streamed; the session can run nothing else until it has been read to
+    // its end or released.
     MariaDbResultSet* streaming = nullptr;
+    // Results whose rows live in a statement handle, which closing the connection invalidates.
+    std::vector<MariaDbResultSet*> prepared;
+    // The server's max_allowed_packet: a longer statement would make it drop the session.
+    unsigned long long maxPacketBytes = 0;
+    // Set once the session is known to be gone, with the error that showed it.
+    std::optional<DatabaseError> lost;
+
+    // Remembers an error that ended the session, so later calls fail at once with it.
+    DatabaseError Note(DatabaseError error) {
+        if (error.ConnectionLost() && !lost) {
+            lost = error;
+        }
+        return error;
+    }
 
     // Reads and discards any further results of the last statement; their errors count.
     void DrainMoreResults(const std::string& statement) {
         while (mysql_more_results(mysql)) {
             const int status = mysql_next_result(mysql);
             if (status > 0) {
-                throw ClientError(mysql, statement);
+                throw Note(ClientError(mysql, statement));
             }
             if (status < 0) {
                 break;
@@ -363,32 +629,60 @@ struct Session {
             if (MYSQL_RES* extra = mysql_use_result(mysql)) {
                 mysql_free_result(extra);
             } else if (mysql_field_count(mysql) != 0) {
-                throw ClientError(mysql, statement);
+                throw Note(ClientError(mysql, statement));
             }
         }
     }
 
     void FinishStreaming(bool keepRows);
+    void DetachAll();
 };
 
 class MariaDbResultSet final : public ResultSet {
 public:
-    MariaDbResultSet(std::shared_ptr<Session> session, MYSQL_RES* result, bool streaming,
-                     std::string statement)
+    // Takes over `stmt` (binary protocol) or `result` (text protocol); `stored` when the
+    // client already holds every row.
+    MariaDbResultSet(std::shared_ptr<Session> session, MYSQL_STMT* stmt, MYSQL_RES* result,
+                     bool stored, std::string statement)
         : session_(std::move(session))
-        , result_(result)
-        , streaming_(streaming)
         , statement_(std::move(statement)) {
-        const unsigned count = mysql_num_fields(result_);
-        const MYSQL_FIELD* fields = mysql_fetch_fields(result_);
-        columns_.reserve(count);
-        for (unsigned i = 0; i < count; ++i) {
-            columns_.push_back(DescribeColumn(fields[i]));
+        const MYSQL_FIELD* fields = nullptr;
+        unsigned count = 0;
+        if (stmt) {
+            MYSQL_RES* metadata = mysql_stmt_result_metadata(stmt);
+            if (!metadata) {
+                DatabaseError error = StatementError(stmt, statement_);
+                mysql_stmt_close(stmt);
+                throw session_->Note(error);
+            }
+            count = mysql_num_fields(metadata);
+            fields = mysql_fetch_fields(metadata);
+            Describe(fields, count);
+            try {
+                auto rows = std::make_unique<BinaryRows>(stmt, fields, columns_, statement_);
+                mysql_free_result(metadata);
+                if (stored) {
+                    rows->MarkStored();
+                }
+                rows_ = std::move(rows);
+            } catch (...) {
+                mysql_free_result(metadata);
+                mysql_stmt_close(stmt);
+                throw;
+            }
+        } else {
+            Describe(mysql_fetch_fields(result), mysql_num_fields(result));
+            rows_ =
+                std::make_unique<TextRows>(session_->mysql, result, stored, columns_, statement_);
         }
-        values_.resize(count);
-        recordCount_ = streaming_ ? -1 : static_cast<std::int64_t>(mysql_num_rows(result_));
-        if (streaming_) {
+        values_.resize(columns_.size());
+        recordCount_ = rows_->Count();
+        if (!stored) {
             session_->streaming = this;
+        }
+        if (stmt) {
+            prepared_ = true;
+            session_->prepared.push_back(this);
         }
     }
 
@@ -397,6 +691,9 @@ public:
             Release();
         } catch (...) {
             // Releasing is best effort when the result set is destroyed.
+        }
+        if (prepared_) {
+            std::erase(session_->prepared, this);
         }
     }
 
@@ -439,23 +736,23 @@ public:
 
     void Close() override { Release(); }
 
-    // Called by the session before it runs another statement (keepRows: the remaining rows
-    // are read into memory so this result set stays usable) or when it closes (the rows are
-    // discarded and this result set is closed).
+    // Called when the session needs the connection for something else: before another
+    // statement runs, or when it closes. With keepRows the remaining rows are read into memory
+    // so this result set stays usable; otherwise they are discarded and it is closed.
     void Detach(bool keepRows) {
-        if (!keepRows || !result_) {
+        if (!keepRows || !rows_) {
             Release();
             return;
         }
         try {
-            while (MYSQL_ROW row = mysql_fetch_row(result_)) {
-                pending_.emplace_back(columns_.size());
-                ConvertRow(row, mysql_fetch_lengths(result_), pending_.back());
+            std::vector<DbValue> row(columns_.size());
+            while (rows_->Next(row)) {
+                pending_.push_back(row);
             }
-            if (mysql_errno(session_->mysql) != 0) {
-                throw ClientError(session_->mysql, statement_);
-            }
-            FreeResult(true);
+            FreeRows(true);
+        } catch (const DatabaseError& e) {
+            Release();
+            throw session_->Note(e);
         } catch (...) {
             Release();
             throw;
@@ -463,17 +760,18 @@ public:
     }
 
 private:
+    void Describe(const MYSQL_FIELD* fields, unsigned count) {
+        columns_.reserve(count);
+        for (unsigned i = 0; i < count; ++i) {
+            columns_.push_back(DescribeColumn(fields[i]));
+        }
+    }
+
     void CheckIndex(int index) const {
         if (index < 0 || index >= FieldCount()) {
             throw DatabaseError("Item cannot be found in the collection corresponding to the "
                                 "requested name or ordinal: " +
                                 std::to_string(index));
-        }
-    }
-
-    void ConvertRow(MYSQL_ROW row, const unsigned long* lengths, std::vector<DbValue>& out) const {
-        for (std::size_t i = 0; i < columns_.size(); ++i) {
-            out[i] = ConvertField(columns_[i], row[i], lengths[i]);
         }
     }
 
@@ -483,35 +781,33 @@ private:
             pending_.pop_front();
             return;
         }
-        if (!result_) {
+        if (!rows_) {
             eof_ = true;
             return;
         }
-        MYSQL_ROW row = mysql_fetch_row(result_);
-        if (row) {
-            ConvertRow(row, mysql_fetch_lengths(result_), values_);
-            return;
+        try {
+            if (rows_->Next(values_)) {
+                return;
+            }
+        } catch (const DatabaseError& e) {
+            eof_ = true;
+            FreeRows(false);
+            throw session_->Note(e);
         }
         eof_ = true;
-        if (streaming_ && mysql_errno(session_->mysql) != 0) {
-            DatabaseError error = ClientError(session_->mysql, statement_);
-            FreeResult(false);
-            throw error;
-        }
-        FreeResult(true);
+        FreeRows(true);
     }
 
-    // Frees the client result; for a streamed one also clears the session for the next
+    // Frees the client's rows; for a streamed result also clears the session for the next
     // statement, reading any further results of the statement.
-    void FreeResult(bool reportErrors) {
-        if (!result_) {
+    void FreeRows(bool reportErrors) {
+        if (!rows_) {
             return;
         }
-        mysql_free_result(result_);
-        result_ = nullptr;
-        if (streaming_ && session_->streaming == this) {
+        rows_.reset();
+        if (session_->streaming == this) {
             session_->streaming = nullptr;
-            if (session_->mysql) {
+            if (session_->mysql && !session_->lost) {
                 if (reportErrors) {
                     session_->DrainMoreResults(statement_);
                 } else {
@@ -529,14 +825,14 @@ private:
         closed_ = true;
         eof_ = true;
         pending_.clear();
-        FreeResult(false);
+        FreeRows(false);
     }
 
     std::shared_ptr<Session> session_;
-    MYSQL_RES* result_;
-    bool streaming_;
     std::string statement_;
     std::vector<Column> columns_;
+    std::unique_ptr<RowSource> rows_;
+    bool prepared_ = false;
     std::vector<DbValue> values_;
     std::deque<std::vector<DbValue>> pending_;
     std::int64_t recordCount_ = -1;
@@ -549,6 +845,59 @@ void Session::FinishStreaming(bool keepRows) {
         streaming->Detach(keepRows);
     }
 }
+
+void Session::DetachAll() {
+    FinishStreaming(false);
+    // A stored result of a prepared statement keeps its rows inside the statement handle,
+    // which the library invalidates with the connection: read them out first.
+    const std::vector<MariaDbResultSet*> holders = prepared;
+    for (MariaDbResultSet* holder : holders) {
+        try {
+            holder->Detach(true);
+        } catch (const DatabaseError&) {
+            // That result set is closed; closing the connection goes on.
+        }
+    }
+}
+
+// True for statements that may return rows and can run as prepared statements: those that
+// begin with SELECT or WITH (after blanks, opening parentheses and comments). Everything
+// else runs as text, which keeps row statements to one round trip.
+bool ReadsRows(std::string_view statement) {
+    std::size_t i = 0;
+    while (i < statement.size()) {
+        const char c = statement[i];
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '(') {
+            ++i;
+        } else if (statement.substr(i, 2) == "/*" && statement.substr(i, 3) != "/*!" &&
+                   statement.substr(i, 3) != "/*M") {
+            const std::size_t end = statement.find("*/", i + 2);
+            i = end == std::string_view::npos ? statement.size() : end + 2;
+        } else if (statement.substr(i, 3) == "-- " || c == '#') {
+            const std::size_t end = statement.find('\n', i);
+            i = end == std::string_view::npos ? statement.size() : end + 1;
+        } else {
+            break;
+        }
+    }
+    auto startsWith = [&](std::string_view word) {
+        if (statement.size() - i < word.size()) {
+            return false;
+        }
+        for (std::size_t k = 0; k < word.size(); ++k) {
+            if (std::toupper(static_cast<unsigned char>(statement[i + k])) != word[k]) {
+                return false;
+            }
+        }
+        const std::size_t after = i + word.size();
+        return after == statement.size() ||
+               !(std::isalnum(static_cast<unsigned char>(statement[after])) ||
+                 statement[after] == '_');
+    };
+    return startsWith("SELECT") || startsWith("WITH");
+}
+
+constexpr unsigned kUnsupportedInPreparedProtocol = 1295; // ER_UNSUPPORTED_PS
 
 class MariaDbBackend final : public ConnectionBackend {
 public:
@@ -578,22 +927,83 @@ public:
         if (!session_ || !session_->mysql) {
             return;
         }
-        session_->FinishStreaming(false);
+        session_->DetachAll();
         mysql_close(session_->mysql);
         session_->mysql = nullptr;
     }
 
 private:
-    MYSQL* Handle() const {
+    MYSQL* Handle(const std::string& statement) const {
         if (!session_->mysql) {
             throw DatabaseError("Operation is not allowed when the object is closed.");
+        }
+        if (session_->lost) {
+            throw DatabaseError(std::string("The connection to the MySQL server was lost: ") +
+                                    session_->lost->what(),
+                                session_->lost->NativeError(), statement,
+                                FailureKind::ConnectionLost);
         }
         return session_->mysql;
     }
 
     std::unique_ptr<ResultSet> Run(const std::string& statement, bool buffered) {
-        MYSQL* mysql = Handle();
+        MYSQL* mysql = Handle(statement);
+        // The command byte travels in the same packet as the statement.
+        if (statement.size() + 1 > session_->maxPacketBytes) {
+            throw DatabaseError(
+                "The statement is " + std::to_string(statement.size()) +
+                    " bytes long, more than the " + std::to_string(session_->maxPacketBytes - 1) +
+                    " bytes the MySQL server accepts (max_allowed_packet " +
+                    std::to_string(session_->maxPacketBytes) + "); it was not sent.",
+                1153, statement);
+        }
         session_->FinishStreaming(true);
+        try {
+            if (ReadsRows(statement)) {
+                if (auto rows = RunPrepared(mysql, statement, buffered)) {
+                    return std::move(*rows);
+                }
+            }
+            return RunText(mysql, statement, buffered);
+        } catch (const DatabaseError& e) {
+            throw session_->Note(e);
+        }
+    }
+
+    // Runs a statement through the binary protocol; nullopt when the server cannot prepare
+    // it, so that the text protocol runs it instead.
+    std::optional<std::unique_ptr<ResultSet>>
+    RunPrepared(MYSQL* mysql, const std::string& statement, bool buffered) {
+        MYSQL_STMT* stmt = mysql_stmt_init(mysql);
+        if (!stmt) {
+            throw ClientError(mysql, statement);
+        }
+        if (mysql_stmt_prepare(stmt, statement.data(), statement.size()) != 0) {
+            const unsigned code = mysql_stmt_errno(stmt);
+            DatabaseError error = StatementError(stmt, statement);
+            mysql_stmt_close(stmt);
+            if (code == kUnsupportedInPreparedProtocol) {
+                return std::nullopt;
+            }
+            throw error;
+        }
+        // A '?' outside quotes is a syntax error in the text protocol; let the server say so.
+        if (mysql_stmt_param_count(stmt) != 0 || mysql_stmt_field_count(stmt) == 0) {
+            mysql_stmt_close(stmt);
+            return std::nullopt;
+        }
+        if (mysql_stmt_execute(stmt) != 0 || (buffered && mysql_stmt_store_result(stmt) != 0)) {
+            DatabaseError error = StatementError(stmt, statement);
+            mysql_stmt_close(stmt);
+            throw error;
+        }
+        auto rows =
+            std::make_unique<MariaDbResultSet>(session_, stmt, nullptr, buffered, statement);
+        rows->Start();
+        return rows;
+    }
+
+    std::unique_ptr<ResultSet> RunText(MYSQL* mysql, const std::string& statement, bool buffered) {
         if (mysql_real_query(mysql, statement.data(), statement.size()) != 0) {
             throw ClientError(mysql, statement);
         }
@@ -606,21 +1016,18 @@ private:
                     if (MYSQL_RES* extra = mysql_use_result(mysql)) {
                         mysql_free_result(extra);
                     }
-                } else if (buffered) {
-                    MYSQL_RES* result = mysql_store_result(mysql);
-                    if (!result) {
-                        throw ClientError(mysql, statement);
-                    }
-                    rows = std::make_unique<MariaDbResultSet>(session_, result, false, statement);
-                    rows->Start();
                 } else {
-                    MYSQL_RES* result = mysql_use_result(mysql);
+                    MYSQL_RES* result =
+                        buffered ? mysql_store_result(mysql) : mysql_use_result(mysql);
                     if (!result) {
                         throw ClientError(mysql, statement);
                     }
-                    rows = std::make_unique<MariaDbResultSet>(session_, result, true, statement);
+                    rows = std::make_unique<MariaDbResultSet>(session_, nullptr, result, buffered,
+                                                              statement);
                     rows->Start();
-                    return rows;
+                    if (!buffered) {
+                        return rows;
+                    }
                 }
             }
             const int status = mysql_next_result(mysql);
@@ -648,12 +1055,31 @@ void RejectNul(const std::string& text, const char* what) {
     }
 }
 
-void SetTimeout(MYSQL* mysql, mysql_option option, const std::optional<int>& seconds) {
+// Connecting and logging in wait this long when the connection sets no timeout of its own:
+// a port whose service waits for the client to speak would otherwise hold Open forever.
+constexpr unsigned kDefaultConnectSeconds = 15;
+// How long after the server's own statement limit the client still waits for its answer.
+constexpr unsigned kStatementLimitGraceSeconds = 5;
+
+unsigned Seconds(const std::optional<int>& seconds) {
     // ADO treats 0 as "no limit", which is also the client's default.
-    if (seconds && *seconds > 0) {
-        const unsigned int value = static_cast<unsigned int>(*seconds);
-        mysql_optionsv(mysql, option, &value);
+    return seconds && *seconds > 0 ? static_cast<unsigned>(*seconds) : 0;
+}
+
+// The session setup run right after login. Strict mode turns a value the column cannot hold
+// (invalid UTF-8, a number out of range) into an error instead of a silent '?' or a clipped
+// number, whatever the server's global mode. NO_BACKSLASH_ESCAPES makes a backslash in a
+// quoted literal an ordinary character, so doubling single quotes is all the escaping the row
+// statements need. On MariaDB the server itself ends a statement that runs past the command
+// timeout, which refuses that statement and keeps the session.
+std::string SessionSetup(unsigned commandSeconds) {
+    std::string setup = "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@sql_mode, ''), "
+                        "'STRICT_ALL_TABLES', 'NO_BACKSLASH_ESCAPES')";
+    if (commandSeconds > 0) {
+        setup +=
+            " /*M!100108 , SESSION max_statement_time = " + std::to_string(commandSeconds) + " */";
     }
+    return setup;
 }
 
 } // namespace
@@ -678,17 +1104,49 @@ std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& ta
     const unsigned int protocol = MYSQL_PROTOCOL_TCP;
     mysql_optionsv(mysql, MYSQL_OPT_PROTOCOL, &protocol);
     mysql_optionsv(mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    mysql_optionsv(mysql, MYSQL_INIT_COMMAND,
-                   "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@sql_mode, ''), "
-                   "'NO_BACKSLASH_ESCAPES')");
-    SetTimeout(mysql, MYSQL_OPT_CONNECT_TIMEOUT, options.connectionTimeoutSeconds);
-    SetTimeout(mysql, MYSQL_OPT_READ_TIMEOUT, options.commandTimeoutSeconds);
-    SetTimeout(mysql, MYSQL_OPT_WRITE_TIMEOUT, options.commandTimeoutSeconds);
+    const unsigned commandSeconds = Seconds(options.commandTimeoutSeconds);
+    const std::string setup = SessionSetup(commandSeconds);
+    mysql_optionsv(mysql, MYSQL_INIT_COMMAND, setup.c_str());
+    // The connect timeout also bounds the wait for the server's greeting and the login.
+    unsigned connectSeconds = Seconds(options.connectionTimeoutSeconds);
+    if (connectSeconds == 0) {
+        connectSeconds = kDefaultConnectSeconds;
+    }
+    mysql_optionsv(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &connectSeconds);
+    if (commandSeconds > 0) {
+        const unsigned waitSeconds = commandSeconds + kStatementLimitGraceSeconds;
+        mysql_optionsv(mysql, MYSQL_OPT_READ_TIMEOUT, &waitSeconds);
+        mysql_optionsv(mysql, MYSQL_OPT_WRITE_TIMEOUT, &waitSeconds);
+    }
+    // The client's own packet limit must not be what refuses a long value.
+    const unsigned long clientPacketLimit = 1024UL * 1024UL * 1024UL;
+    mysql_optionsv(mysql, MYSQL_OPT_MAX_ALLOWED_PACKET, &clientPacketLimit);
 
     if (!mysql_real_connect(mysql, target.host.c_str(), target.user.c_str(),
                             target.password.c_str(), OptionalText(target.database), target.port,
                             nullptr, CLIENT_MULTI_RESULTS)) {
+        const unsigned code = mysql_errno(mysql);
+        std::string message = mysql_error(mysql);
+        if (code == 2013 || code == 2006) {
+            message = "The MySQL server at " + target.host + ":" + std::to_string(target.port) +
+                      " did not complete the login within " + std::to_string(connectSeconds) +
+                      " seconds (" + message + ").";
+        }
+        // A connection that did not open is refused, never "lost".
+        throw DatabaseError(message, static_cast<int>(code));
+    }
+    if (mysql_real_query(mysql, "SELECT @@max_allowed_packet", 27) != 0) {
         throw ClientError(mysql);
+    }
+    if (MYSQL_RES* result = mysql_store_result(mysql)) {
+        MYSQL_ROW row = mysql_fetch_row(result);
+        if (row && row[0]) {
+            session->maxPacketBytes = std::strtoull(row[0], nullptr, 10);
+        }
+        mysql_free_result(result);
+    }
+    if (session->maxPacketBytes == 0) {
+        throw DatabaseError("The MySQL server did not tell its max_allowed_packet.");
     }
     return backend;
 }
