@@ -1,11 +1,15 @@
+#include "app/ProgramFiles.h"
+#include "app/ProgramWindows.h"
+#include "app/QtDialogs.h"
+#include "connect/SettingsStore.h"
+
 #include <QApplication>
-#include <QWidget>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Veltrane"));
-    window.resize(536, 439);
-    window.show();
+    veltrane::QtDialogs dialogs;
+    veltrane::SettingsStore settings;
+    veltrane::ProgramWindows windows(dialogs, settings, veltrane::ProgramFolder());
+    windows.Start();
     return app.exec();
 }

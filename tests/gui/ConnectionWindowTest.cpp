@@ -1,3 +1,4 @@
+#include "GuiEvents.h"
 #include "GuiTestApplication.h"
 #include "TestServers.h"
 #include "app/ApplicationTitle.h"
@@ -276,6 +277,61 @@ TEST_F(ConnectionWindowLayoutTest, PasswordFieldsShowOneStarPerCharacterAndKeepT
     // The other fields show what was typed.
     Type(Field(3), QStringLiteral("sa"));
     EXPECT_EQ(Field(3)->displayText(), QStringLiteral("sa"));
+}
+
+TEST_F(ConnectionWindowLayoutTest, PointerIsAHandOverButtonsAndStaysBusyWhileBusy) {
+    QTemporaryDir programFolder;
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VELTRANE_HAND_CURSOR),
+                            programFolder.filePath(QStringLiteral("HAND-M.CUR"))));
+    MakeForm(programFolder.path());
+    Store(QStringLiteral("MySQLServer"), QStringLiteral("127.0.0.1"));
+    Store(QStringLiteral("MySQLPort"), ClosedPort());
+    form->Form_Load();
+    ASSERT_TRUE(dialogs.shown().empty());
+    form->show();
+
+    const PointerShape unchanged = PointerShape::Busy; // stands for "no handler"
+    const std::pair<const char*, PointerShape> table[] = {
+        {"PushButton4", PointerShape::Custom},
+        {"Form1", PointerShape::Standard},
+        {"PushButton2", PointerShape::Custom},
+        {"Frame2", PointerShape::Standard},
+        {"PushButton3", PointerShape::Custom},
+        {"Frame3", PointerShape::Standard},
+        {"PushButton5", PointerShape::Custom},
+        {"Text1", PointerShape::Standard},
+        {"PushButton6", PointerShape::Custom},
+        {"Text5", PointerShape::Standard},
+        {"PushButton4", PointerShape::Custom},
+        {"Label2", unchanged},
+        {"Text10", unchanged},
+        {"Text9", PointerShape::Standard},
+        {"PushButton2", PointerShape::Custom},
+        {"Text10", unchanged},
+        {"Label5", unchanged},
+        {"Text6", PointerShape::Standard},
+    };
+    PointerShape expected = PointerShape::Standard;
+    for (const auto& [name, shape] : table) {
+        SCOPED_TRACE(name);
+        QWidget* element =
+            QString::fromLatin1(name) == form->objectName() ? form.get() : Control(name);
+        test::MoveOver(element, QPoint(1, 1));
+        if (shape != unchanged)
+            expected = shape;
+        EXPECT_EQ(form->Pointer().Shape(), expected);
+        // The hand cursor file was there, so the custom shape shows its image.
+        EXPECT_EQ(form->cursor().shape(),
+                  expected == PointerShape::Custom ? Qt::BitmapCursor : Qt::ArrowCursor);
+    }
+
+    // While an operation has the window busy, moves change nothing.
+    form->Pointer().SetShape(PointerShape::Busy);
+    for (const char* name : {"PushButton4", "Text1", "Frame2"}) {
+        test::MoveOver(Control(name), QPoint(1, 1));
+        EXPECT_EQ(form->Pointer().Shape(), PointerShape::Busy) << name;
+    }
+    EXPECT_EQ(form->cursor().shape(), Qt::WaitCursor);
 }
 
 using ConnectionWindowSettingsTest = ConnectionWindowFixture;
