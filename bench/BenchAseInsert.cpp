@@ -9,6 +9,7 @@
 //   source scripts/lib/servers.sh; VELTRANE_BIN_DIR=build/bin start_test_servers build/bench
 //   build/bin/bench_ase_insert; stop_test_servers
 
+#include "BenchClients.h"
 #include "BenchSupport.h"
 #include "connect/Connection.h"
 #include "connect/DatabaseError.h"
@@ -26,25 +27,6 @@
 namespace {
 
 using namespace veltrane::bench;
-
-// Bare DB-Library, set up as the backend sets up its sessions.
-DBPROCESS* OpenDirect(const ServerEnv& s) {
-    dbinit();
-    dbsetversion(DBVERSION_100);
-    LOGINREC* login = dblogin();
-    DBSETLUSER(login, s.user.c_str());
-    DBSETLPWD(login, s.password.c_str());
-    DBSETLCHARSET(login, "UTF-8");
-    DBSETLVERSION(login, DBVERSION_100);
-    const std::string address = s.host + ":" + s.port;
-    DBPROCESS* proc = dbopen(login, address.c_str());
-    dbloginfree(login);
-    if (proc == nullptr || dbuse(proc, s.database.c_str()) == FAIL) {
-        std::fprintf(stderr, "bare DB-Library cannot connect to %s\n", address.c_str());
-        std::exit(1);
-    }
-    return proc;
-}
 
 void RunDirect(DBPROCESS* proc, const std::string& statement) {
     if (dbcmd(proc, statement.c_str()) == FAIL || dbsqlexec(proc) == FAIL) {
@@ -83,7 +65,7 @@ int main(int argc, char** argv) {
         veltrane::Connection connection;
         connection.SetCursorLocation(veltrane::CursorLocation::Server);
         connection.Open(SybaseConnectionString(ase));
-        DBPROCESS* direct = OpenDirect(ase);
+        DBPROCESS* direct = OpenBareSybase(ase);
         veltrane::Connection mysqlConnection;
         if (withMySql) {
             mysqlConnection.Open(MySQLConnectionString(mysql));

@@ -8,6 +8,7 @@
 //   source scripts/lib/servers.sh; start_mariadb build/bench-mariadb
 //   build/bin/bench_mysql_insert; stop_mariadb
 
+#include "BenchClients.h"
 #include "BenchSupport.h"
 #include "connect/Connection.h"
 #include "connect/DatabaseError.h"
@@ -25,24 +26,6 @@
 namespace {
 
 using namespace veltrane::bench;
-
-// The bare client, set up the way the backend sets up its sessions.
-MYSQL* OpenDirect(const ServerEnv& s) {
-    MYSQL* mysql = mysql_init(nullptr);
-    const unsigned int protocol = MYSQL_PROTOCOL_TCP;
-    mysql_optionsv(mysql, MYSQL_OPT_PROTOCOL, &protocol);
-    mysql_optionsv(mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    mysql_optionsv(mysql, MYSQL_INIT_COMMAND,
-                   "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@sql_mode, ''), "
-                   "'NO_BACKSLASH_ESCAPES')");
-    if (!mysql_real_connect(mysql, s.host.c_str(), s.user.c_str(), s.password.c_str(),
-                            s.database.c_str(), static_cast<unsigned>(std::stoul(s.port)), nullptr,
-                            CLIENT_MULTI_RESULTS)) {
-        std::fprintf(stderr, "connect: %s\n", mysql_error(mysql));
-        std::exit(1);
-    }
-    return mysql;
-}
 
 void RunDirect(MYSQL* mysql, const std::string& statement) {
     if (mysql_real_query(mysql, statement.data(), statement.size()) != 0) {
@@ -83,7 +66,7 @@ int main(int argc, char** argv) {
         veltrane::Connection connection;
         connection.SetCursorLocation(veltrane::CursorLocation::Server);
         connection.Open(MySQLConnectionString(server));
-        MYSQL* direct = OpenDirect(server);
+        MYSQL* direct = OpenBareMySQL(server);
         for (const std::string& table : tables) {
             connection.Execute("CREATE TABLE `" + table +
                                "` (id INT PRIMARY KEY, name VARCHAR(100), amount DECIMAL(12,2), "

@@ -3,6 +3,7 @@
 #include "app/Dialogs.h"
 #include "connect/DatabaseError.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace veltrane {
@@ -19,6 +20,26 @@ QString ComposeErrorReport(const QString& description, const QString& tag, unsig
     if (sql)
         text += QStringLiteral("\r\rsql: ") + *sql;
     return text;
+}
+
+QString AbbreviatedStatement(std::string_view utf8, std::size_t keep) {
+    // Characters are counted as code points: every byte that does not continue a sequence.
+    const auto starts = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; };
+    std::size_t characters = 0;
+    std::size_t cut = utf8.size();
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if (starts(utf8[i]) && characters++ == keep) {
+            cut = i;
+            break;
+        }
+    }
+    const QString shown = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(cut));
+    if (cut == utf8.size())
+        return shown;
+    const auto rest = utf8.substr(cut);
+    const auto left = static_cast<qlonglong>(std::count_if(rest.begin(), rest.end(), starts));
+    return shown + QStringLiteral("... (") + QString::number(left) +
+           QStringLiteral(" characters left out)");
 }
 
 QString FailureDescription(std::exception_ptr failure) {
@@ -51,7 +72,7 @@ ErrorTrap::ErrorTrap(QString tag, Dialogs& dialogs, const std::string& currentSq
 void ErrorTrap::Report(unsigned line, std::exception_ptr failure) {
     std::optional<QString> sql;
     if (currentSql_)
-        sql = QString::fromStdString(*currentSql_);
+        sql = AbbreviatedStatement(*currentSql_);
     const QString text = ComposeErrorReport(FailureDescription(failure), tag_, line, sql);
     // The box itself must not let anything escape into the event loop either.
     try {

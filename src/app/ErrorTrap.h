@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace veltrane {
@@ -20,6 +21,12 @@ QString LocationTag(const QString& window, const QString& handler);
 // The text of the "Application Error" box. `sql` is given for the two transfer handlers only.
 QString ComposeErrorReport(const QString& description, const QString& tag, unsigned line,
                            const std::optional<QString>& sql = std::nullopt);
+
+// A statement as the error report shows it: its first `keep` characters, and when it is longer,
+// "..." and how many characters were left out; a message box with a statement of many
+// megabytes would take the program minutes to lay out. Malformed UTF-8 is shown replaced.
+inline constexpr std::size_t kShownStatementCharacters = 4000;
+QString AbbreviatedStatement(std::string_view utf8, std::size_t keep = kShownStatementCharacters);
 
 // The failure description of an exception as the user sees it.
 QString FailureDescription(std::exception_ptr failure);

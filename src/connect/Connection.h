@@ -2,9 +2,11 @@
 
 #include "connect/ResultSet.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace veltrane {
 
@@ -18,6 +20,9 @@ struct ConnectionOptions {
     std::optional<int> commandTimeoutSeconds;
     std::optional<int> connectionTimeoutSeconds;
     ConnectMode mode = ConnectMode::NotSet;
+    // Called after each row that a client-side cursor reads into memory, so that the caller
+    // can keep its window responsive while a large result arrives. Optional.
+    std::function<void()> rowRead;
 };
 
 // One open session with a server. Implemented once per database client library.
@@ -46,6 +51,9 @@ public:
     void SetCommandTimeout(int seconds) { options_.commandTimeoutSeconds = seconds; }
     void SetConnectionTimeout(int seconds) { options_.connectionTimeoutSeconds = seconds; }
     void SetMode(ConnectMode mode) { options_.mode = mode; }
+    void SetRowReadCallback(std::function<void()> callback) {
+        options_.rowRead = std::move(callback);
+    }
     const ConnectionOptions& Options() const { return options_; }
 
     // `connectionString` is UTF-8: "DRIVER={MySQL ODBC 5.1 Driver};SERVER=..." for MySQL,

@@ -47,30 +47,42 @@ InsertRowBuilder::InsertRowBuilder(TransferDirection direction, std::string_view
 }
 
 template <typename ValueAt>
-const std::string& InsertRowBuilder::BuildWith(std::size_t count, ValueAt valueAt) {
-    statement_.assign(prefix_); // keeps the capacity of earlier rows
+const std::string& InsertRowBuilder::BuildWith(std::string& out, std::size_t count,
+                                               ValueAt valueAt) {
+    out.assign(prefix_); // keeps the capacity of earlier rows
     for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) {
-            statement_.append(", ");
+            out.append(", ");
         }
-        AppendValueLiteral(statement_, direction_, valueAt(i));
+        AppendValueLiteral(out, direction_, valueAt(i));
     }
-    statement_.push_back(')');
-    return statement_;
+    out.push_back(')');
+    return out;
 }
 
 const std::string& InsertRowBuilder::Build(std::span<const DbValue> row) {
-    return BuildWith(row.size(), [&](std::size_t i) -> const DbValue& { return row[i]; });
+    return BuildWith(statement_, row.size(),
+                     [&](std::size_t i) -> const DbValue& { return row[i]; });
 }
 
 const std::string& InsertRowBuilder::Build(std::span<const DbValue* const> row) {
-    return BuildWith(row.size(), [&](std::size_t i) -> const DbValue& { return *row[i]; });
+    return BuildWith(statement_, row.size(),
+                     [&](std::size_t i) -> const DbValue& { return *row[i]; });
 }
 
 const std::string& InsertRowBuilder::Build(const ResultSet& rows) {
     return BuildWith(
-        static_cast<std::size_t>(rows.FieldCount()),
+        statement_, static_cast<std::size_t>(rows.FieldCount()),
         [&](std::size_t i) -> const DbValue& { return rows.Value(static_cast<int>(i)); });
+}
+
+void InsertRowBuilder::BuildInto(std::string& out, const ResultSet& rows,
+                                 const std::function<void()>& beforeField) {
+    BuildWith(out, static_cast<std::size_t>(rows.FieldCount()),
+              [&](std::size_t i) -> const DbValue& {
+                  beforeField();
+                  return rows.Value(static_cast<int>(i));
+              });
 }
 
 std::string InsertRowStatement(TransferDirection direction, std::string_view table,

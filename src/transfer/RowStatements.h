@@ -20,6 +20,7 @@
 #include "connect/ResultSet.h"
 #include "transfer/SqlText.h"
 
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,9 +41,14 @@ public:
     const std::string& Build(std::span<const DbValue* const> row);
     // The statement for the current row of `rows` (which must not be at its end).
     const std::string& Build(const ResultSet& rows);
+    // The same statement written into `out`, calling `beforeField` before each field is
+    // written (a long operation lets its window breathe there).
+    void BuildInto(std::string& out, const ResultSet& rows,
+                   const std::function<void()>& beforeField);
 
 private:
-    template <typename ValueAt> const std::string& BuildWith(std::size_t count, ValueAt valueAt);
+    template <typename ValueAt>
+    const std::string& BuildWith(std::string& out, std::size_t count, ValueAt valueAt);
 
     TransferDirection direction_;
     std::string prefix_; // INSERT INTO <quoted table> VALUES(

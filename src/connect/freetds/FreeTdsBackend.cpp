@@ -397,6 +397,8 @@ private:
         result->FetchRow();
         if (buffered) {
             while (result->FetchRow()) {
+                if (options_.rowRead)
+                    options_.rowRead();
             }
         }
         return result;

@@ -32,6 +32,30 @@ TEST(ErrorReportText, TransferHandlerEndsWithStatement) {
                     .endsWith(QStringLiteral("example\r\rsql: ")));
 }
 
+// The statement is cut after its first 4,000 characters (code points, so a multi-byte
+// character is never split), with the number left out.
+TEST(ErrorReportText, LongStatementIsCutAfterItsFirstCharacters) {
+    const std::string e = "\xc3\xa9"; // é: two bytes, one character
+    struct Case {
+        std::string statement;
+        std::size_t keep;
+        QString shown;
+    } cases[] = {
+        {"", 3, QString()},
+        {"abc", 3, QStringLiteral("abc")},
+        {"abcd", 3, QStringLiteral("abc... (1 characters left out)")},
+        {e + e + e + e + "x", 3, QString::fromUtf8(e + e + e) + "... (2 characters left out)"},
+        {"ab" + e + e, 3, QStringLiteral("ab") + QString::fromUtf8(e) + "... (1 characters left out)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(AbbreviatedStatement(c.statement, c.keep), c.shown) << c.statement;
+
+    const std::string huge(16 * 1024 * 1024, 'v');
+    const QString shown = AbbreviatedStatement(huge);
+    EXPECT_EQ(shown.size(), 4000 + QStringLiteral("... (16773216 characters left out)").size());
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("v... (16773216 characters left out)")));
+}
+
 TEST(ErrorReportText, EmptyDescriptionStartsWithLineBreak) {
     const QString text = ComposeErrorReport(QString(), kTestTag, 104);
     EXPECT_TRUE(text.startsWith(QStringLiteral("\r\nin Brackwater2017/04/05.Form1.")));

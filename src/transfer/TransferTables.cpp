@@ -1,0 +1,347 @@
+#include "transfer/TransferTables.h"
+
+#include "app/Dialogs.h"
+#include "app/ErrorTrap.h"
+#include "catalogue/TableList.h"
+#include "connect/Connection.h"
+#include "connect/ConnectionProfile.h"
+#include "connect/DatabaseError.h"
+#include "connect/LiveProfiles.h"
+#include "transfer/ColumnTypes.h"
+#include "transfer/RowStatements.h"
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace veltrane {
+namespace {
+
+// The number of each step in the error report ("at line ..."), per direction. Steps that cannot
+// fail on their own (a loop's next pass, the per-field parts of a statement the builders write
+// in one go) keep their numbers here only where a failure can surface.
+struct StepNumbers {
+    unsigned selectionCheck, selectionMessage, busyPointer;
+    unsigned sybaseCursor, sybaseCommandTimeout, sybaseConnectionTimeout, sybaseOpen;
+    unsigned mysqlCursor, mysqlCommandTimeout, mysqlConnectionTimeout, mysqlOpen;
+    unsigned tableLoop, tableYield; // 0: no yield at the start of a table
+    unsigned selectedTest, takeName, targetTest, question;
+    unsigned drop, removeFromTarget, select;
+    unsigned openCreate, columnLoop, columnYield, columnName, closeCreate, executeCreate;
+    unsigned lastRow, rowYield, progress, buildInsert, executeInsert, nextRecord;
+    unsigned progressZero, closeRecordset, addToTarget;
+    unsigned pointerNormal, closeMySQL, closeSybase;
+};
+
+constexpr StepNumbers kToSybase{
+    106, 270, 108,                     //
+    110, 112, 114, 116, 118, 120, 122, 124, //
+    126, 128,                          //
+    130, 132, 134, 136,                //
+    144, 146, 148,                     //
+    150, 154, 156, 158, 196, 200,      //
+    208, 214, 218, 226, 244, 246,      //
+    250, 252, 254,                     //
+    268, 264, 266,
+};
+
+constexpr StepNumbers kToMySQL{
+    108, 286, 110,                     //
+    112, 114, 116, 118, 120, 122, 124, 126, //
+    128, 0,                            //
+    130, 132, 134, 136,                //
+    144, 146, 148,                     //
+    150, 152, 154, 156, 214, 218,      //
+    226, 230, 232, 240, 260, 262,      //
+    266, 268, 270,                     //
+    280, 282, 284,
+};
+
+constexpr int kTransferTimeoutSeconds = 5000;
+
+// MySQL error numbers 1050 (table exists) and 1051 (unknown table); Sybase ASE 2714 (object
+// exists) and 3701 (cannot drop, no such object).
+bool TableExistsError(TransferDirection direction, const DatabaseError& e) {
+    return e.NativeError() == (direction == TransferDirection::ToMySQL ? 1050 : 2714);
+}
+bool TableAbsentError(TransferDirection direction, const DatabaseError& e) {
+    return e.NativeError() == (direction == TransferDirection::ToMySQL ? 1051 : 3701);
+}
+
+// One run: its connections, lists, the statement the error report shows, and whether a
+// connection has been lost.
+class TransferRun {
+public:
+    TransferRun(TransferDirection direction, TransferWindow& window)
+        : direction_(direction)
+        , window_(window)
+        , steps_(direction == TransferDirection::ToSybase ? kToSybase : kToMySQL)
+        , trap_(LocationTag(QStringLiteral("Form2"), TransferHandlerName(direction)),
+                window.MessageBoxes(), currentStatement_)
+        , source_(direction == TransferDirection::ToSybase ? window.MySQLTables()
+                                                           : window.SybaseTables())
+        , target_(direction == TransferDirection::ToSybase ? window.SybaseTables()
+                                                           : window.MySQLTables()) {}
+
+    void Run() {
+        if (trap_.If(steps_.selectionCheck, [&] { return source_.CurrentIndex() < 0; })) {
+            Step(steps_.selectionMessage, [&] {
+                window_.MessageBoxes().MsgBox(toSybase() ? QStringLiteral("Please select a table")
+                                                         : QStringLiteral(
+                                                               "Please select a table to send."));
+            });
+            return;
+        }
+        Step(steps_.busyPointer, [&] { window_.SetBusyPointer(true); });
+        const bool opened = OpenConnections();
+        if (opened) {
+            const int count = trap_.Value(steps_.tableLoop, [&] { return source_.Count(); }, 0);
+            for (int index = count - 1; index >= 0 && !lost_; --index)
+                TransferEntry(index);
+        }
+        EndOfRun();
+    }
+
+private:
+    bool toSybase() const { return direction_ == TransferDirection::ToSybase; }
+    Connection& SourceConnection() { return toSybase() ? mysql_ : sybase_; }
+    Connection& TargetConnection() { return toSybase() ? sybase_ : mysql_; }
+
+    // A numbered step: a failure is reported at `line` and the run goes on; a lost connection
+    // is noted so that the run stops its work after this one report.
+    template <class F> bool Step(unsigned line, F&& statement) {
+        try {
+            std::forward<F>(statement)();
+            return true;
+        } catch (...) {
+            const std::exception_ptr failure = std::current_exception();
+            try {
+                std::rethrow_exception(failure);
+            } catch (const DatabaseError& e) {
+                lost_ = lost_ || e.ConnectionLost();
+            } catch (...) {
+            }
+            trap_.Report(line, failure);
+            return false;
+        }
+    }
+
+    void Yield(unsigned line) {
+        if (line != 0)
+            Step(line, [&] { window_.Yield(); });
+    }
+
+    bool OpenOne(Connection& connection, bool isSource, unsigned cursor, unsigned commandTimeout,
+                 unsigned connectionTimeout, unsigned open, const QString& connectionString) {
+        Step(cursor, [&] {
+            connection.SetCursorLocation(isSource ? CursorLocation::Client : CursorLocation::Server);
+        });
+        Step(commandTimeout, [&] { connection.SetCommandTimeout(kTransferTimeoutSeconds); });
+        Step(connectionTimeout, [&] { connection.SetConnectionTimeout(kTransferTimeoutSeconds); });
+        if (isSource) {
+            // The source table is read whole before its first row is written; the window keeps
+            // breathing while the rows arrive.
+            connection.SetRowReadCallback([this] { window_.Yield(); });
+        }
+        return Step(open, [&] { connection.Open(connectionString.toStdString()); });
+    }
+
+    // Sybase ASE first, then MySQL, whichever is the source. Both are tried, each failure
+    // reported once; without both there is nothing to copy.
+    bool OpenConnections() {
+        const LiveProfiles& profiles = window_.Profiles();
+        const bool sybaseOpen = OpenOne(sybase_, !toSybase(), steps_.sybaseCursor,
+                                        steps_.sybaseCommandTimeout,
+                                        steps_.sybaseConnectionTimeout, steps_.sybaseOpen,
+                                        SybaseConnectionString(profiles.SybaseProfile()));
+        const bool mysqlOpen = OpenOne(mysql_, toSybase(), steps_.mysqlCursor,
+                                       steps_.mysqlCommandTimeout, steps_.mysqlConnectionTimeout,
+                                       steps_.mysqlOpen,
+                                       MySQLConnectionString(profiles.MySQLProfile()));
+        lost_ = false; // a connection that did not open is not a lost one, but ends the work too
+        return sybaseOpen && mysqlOpen;
+    }
+
+    // The name as the target list shows it after the copy, and as the entry removed on Yes.
+    QString TargetListName(const QString& name) const {
+        return toSybase() ? name.toLower() : name;
+    }
+
+    void AddToTarget(const QString& name) {
+        Step(steps_.addToTarget, [&] {
+            const QString entry = TargetListName(name);
+            // The entry is still there when its table could not be dropped.
+            if (!target_.Texts().contains(entry))
+                target_.AddItem(entry);
+        });
+    }
+
+    void TransferEntry(int index) {
+        if (toSybase())
+            Yield(steps_.tableYield);
+        if (!trap_.If(steps_.selectedTest, [&] { return source_.IsSelected(index); }))
+            return;
+        QString name;
+        if (!Step(steps_.takeName, [&] { name = source_.Text(index); }))
+            return;
+
+        bool askedAndAnsweredNo = false;
+        bool dropIt = false;
+        if (trap_.If(steps_.targetTest, [&] { return ListContains(target_, name); })) {
+            Step(steps_.question, [&] {
+                const bool yes = window_.MessageBoxes().AskOverwrite(
+                    QStringLiteral("Would you like to overwrite ") + name + QStringLiteral("?"));
+                askedAndAnsweredNo = !yes;
+                dropIt = yes;
+            });
+        }
+        if (askedAndAnsweredNo)
+            return;
+        const std::string table = name.toStdString();
+        if (dropIt)
+            DropTarget(name, table);
+        if (lost_)
+            return;
+
+        std::unique_ptr<ResultSet> rows;
+        const bool selected = Step(steps_.select, [&] {
+            const std::string select =
+                "SELECT * FROM " + (toSybase() ? QuoteMySQLIdentifier(table)
+                                               : QuoteSybaseIdentifier(table));
+            rows = SourceConnection().Execute(select);
+            if (!rows)
+                throw DatabaseError("The SELECT returned no rows.", 0, select);
+        });
+        if (!selected)
+            return;
+
+        const TableOutcome outcome = CreateTarget(*rows, table);
+        if (outcome == TableOutcome::Created)
+            CopyRows(*rows, table);
+        if (outcome != TableOutcome::NotThere)
+            AddToTarget(name);
+        Step(steps_.closeRecordset, [&] { rows->Close(); });
+    }
+
+    // DROP TABLE on Yes; the list entry goes only when the table is gone from the server.
+    void DropTarget(const QString& name, const std::string& table) {
+        bool gone = false;
+        Step(steps_.drop, [&] {
+            try {
+                TargetConnection().Execute("DROP TABLE " +
+                                           QuoteTargetIdentifier(direction_, table));
+                gone = true;
+            } catch (const DatabaseError& e) {
+                gone = TableAbsentError(direction_, e);
+                throw;
+            }
+        });
+        if (gone)
+            Step(steps_.removeFromTarget, [&] { RemoveListItem(target_, TargetListName(name)); });
+    }
+
+    enum class TableOutcome { Created, AlreadyThere, NotThere };
+
+    // CREATE TABLE from the source's fields. A table that could not be created is not filled:
+    // whatever stands there under that name is not the user's to mix rows into.
+    TableOutcome CreateTarget(const ResultSet& rows, const std::string& table) {
+        Step(steps_.openCreate, [&] {
+            currentStatement_ = "CREATE TABLE ";
+            AppendTargetIdentifier(currentStatement_, direction_, table);
+            currentStatement_.push_back('(');
+        });
+        std::vector<FieldInfo> columns;
+        const int fieldCount = trap_.Value(steps_.columnLoop, [&] { return rows.FieldCount(); }, 0);
+        for (int i = 0; i < fieldCount; ++i) {
+            Yield(steps_.columnYield);
+            Step(steps_.columnName, [&] { columns.push_back(rows.Field(i)); });
+        }
+        if (!Step(steps_.closeCreate,
+                  [&] { currentStatement_ = CreateTableStatement(direction_, table, columns); }))
+            return TableOutcome::NotThere;
+        TableOutcome outcome = TableOutcome::NotThere;
+        Step(steps_.executeCreate, [&] {
+            try {
+                TargetConnection().Execute(currentStatement_);
+                outcome = TableOutcome::Created;
+            } catch (const DatabaseError& e) {
+                if (TableExistsError(direction_, e))
+                    outcome = TableOutcome::AlreadyThere;
+                throw;
+            }
+        });
+        return outcome;
+    }
+
+    void CopyRows(ResultSet& rows, const std::string& table) {
+        std::int64_t lastRow = -1;
+        const bool counted = Step(steps_.lastRow, [&] {
+            const std::int64_t count = rows.RecordCount();
+            if (count < 0)
+                throw DatabaseError("The number of rows of the source table is not known.");
+            lastRow = count - 1;
+        });
+        if (counted) {
+            InsertRowBuilder insert(direction_, table);
+            const std::function<void()> beforeField = [this] { window_.Yield(); };
+            const double rowCount = static_cast<double>(lastRow + 1);
+            for (std::int64_t row = 0; row <= lastRow && !lost_ && !rows.IsEOF(); ++row) {
+                Yield(steps_.rowYield);
+                Step(steps_.progress, [&] {
+                    window_.SetProgress(static_cast<double>(row + 1) / rowCount * 100.0);
+                });
+                // A row whose statement could not be written whole is not sent at all.
+                if (Step(steps_.buildInsert,
+                         [&] { insert.BuildInto(currentStatement_, rows, beforeField); })) {
+                    Step(steps_.executeInsert,
+                         [&] { TargetConnection().Execute(currentStatement_); });
+                }
+                // Past a row that cannot be left, the next pass would copy it again.
+                if (!Step(steps_.nextRecord, [&] { rows.MoveNext(); }))
+                    break;
+            }
+        }
+        Step(steps_.progressZero, [&] { window_.SetProgress(0); });
+    }
+
+    void EndOfRun() {
+        const auto pointerNormal = [&] {
+            Step(steps_.pointerNormal, [&] { window_.SetBusyPointer(false); });
+        };
+        if (!toSybase())
+            pointerNormal();
+        Step(steps_.closeMySQL, [&] { mysql_.Close(); });
+        Step(steps_.closeSybase, [&] { sybase_.Close(); });
+        if (toSybase())
+            pointerNormal();
+    }
+
+    TransferDirection direction_;
+    TransferWindow& window_;
+    const StepNumbers& steps_;
+    // Declared before the trap, which shows it in every report.
+    std::string currentStatement_;
+    ErrorTrap trap_;
+    TableList& source_;
+    TableList& target_;
+    Connection sybase_;
+    Connection mysql_;
+    bool lost_ = false;
+};
+
+} // namespace
+
+QString TransferHandlerName(TransferDirection direction) {
+    return direction == TransferDirection::ToSybase ? QStringLiteral("PushButton3_Click")
+                                                    : QStringLiteral("PushButton4_Click");
+}
+
+void TransferTables(TransferDirection direction, TransferWindow& window) {
+    TransferRun run(direction, window);
+    run.Run();
+}
+
+} // namespace veltrane

@@ -1,0 +1,47 @@
+#pragma once
+
+// Copying the selected tables of one server's list to the other server: the two "Send Table/s"
+// buttons of the main window. The driver runs on the user-interface thread and reaches the
+// window only through TransferWindow, so it runs the same with a window, in tests and in the
+// benchmark.
+
+#include "transfer/SqlText.h"
+
+#include <QString>
+
+namespace veltrane {
+
+class Dialogs;
+class LiveProfiles;
+class TableList;
+
+// What a transfer needs from the main window.
+class TransferWindow {
+public:
+    virtual ~TransferWindow() = default;
+
+    virtual TableList& MySQLTables() = 0;  // List1
+    virtual TableList& SybaseTables() = 0; // List2
+    // ProgressBar1: the share of the current table's rows written, 0 to 100, not rounded.
+    virtual void SetProgress(double percent) = 0;
+    virtual void SetBusyPointer(bool busy) = 0;
+    // Lets pending window events run; called very often, so it must be cheap when nothing is
+    // due (see EventYielder).
+    virtual void Yield() = 0;
+    virtual Dialogs& MessageBoxes() = 0;
+    // The connection window's fields as they stand now.
+    virtual const LiveProfiles& Profiles() const = 0;
+};
+
+// The location tags of the two buttons' error reports.
+QString TransferHandlerName(TransferDirection direction); // "PushButton3_Click" / "PushButton4_Click"
+
+// One run of a "Send Table/s" button: every selected entry of the source list, from the bottom
+// up, is asked about when the target list shows its name, dropped on Yes, read whole from the
+// source, created on the target and filled one INSERT per row. Every failure is shown in the
+// "Application Error" box with the step's number and the statement being run, and the run goes
+// on; a connection that does not open or is lost ends the run's work after one report. Nothing
+// escapes to the caller.
+void TransferTables(TransferDirection direction, TransferWindow& window);
+
+} // namespace veltrane

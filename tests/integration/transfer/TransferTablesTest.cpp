@@ -1,0 +1,380 @@
+// The "Send Table/s" runs against the test servers, with lists and dialogs that need no window:
+// what arrives, what is asked, what the lists show afterwards, and what is reported when a step
+// fails. Each test case runs in its own process, so table names carry the process id.
+
+#include "ConnectionChecks.h"
+#include "ServerProcess.h"
+#include "TransferTestTables.h"
+#include "app/ApplicationTitle.h"
+#include "app/Dialogs.h"
+#include "catalogue/TableList.h"
+#include "connect/LiveProfiles.h"
+#include "transfer/TransferTables.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <initializer_list>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace veltrane::testing {
+namespace {
+
+// The main window as the driver sees it, recording what the run does to it.
+class RecordingWindow : public TransferWindow {
+public:
+    MemoryTableList list1; // MySQL
+    MemoryTableList list2; // Sybase ASE
+    ScriptedDialogs dialogs;
+    FixedProfiles profiles;
+    std::vector<double> progress;
+    std::vector<bool> busy;
+    std::function<void(double)> onProgress;
+
+    TableList& MySQLTables() override { return list1; }
+    TableList& SybaseTables() override { return list2; }
+    void SetProgress(double percent) override {
+        progress.push_back(percent);
+        if (onProgress)
+            onProgress(percent);
+    }
+    void SetBusyPointer(bool on) override { busy.push_back(on); }
+    void Yield() override {}
+    Dialogs& MessageBoxes() override { return dialogs; }
+    const LiveProfiles& Profiles() const override { return profiles; }
+
+    std::vector<QString> ErrorReports() const { return Shown(QStringLiteral("Application Error")); }
+    std::vector<QString> Questions() const { return Shown(QStringLiteral("Overwrite?")); }
+
+private:
+    std::vector<QString> Shown(const QString& caption) const {
+        std::vector<QString> out;
+        for (const auto& shown : dialogs.shown())
+            if (shown.caption == caption)
+                out.push_back(shown.text);
+        return out;
+    }
+};
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// Adds the names to `list`, selects those marked, and makes the first entry current.
+void Fill(MemoryTableList& list, std::initializer_list<std::pair<std::string, bool>> entries) {
+    for (const auto& [name, selected] : entries)
+        list.AddItem(Q(name));
+    for (const auto& [name, selected] : entries)
+        for (int i = 0; i < list.Count(); ++i)
+            if (list.Text(i) == Q(name))
+                list.SetSelected(i, selected);
+    list.SetCurrentIndex(0);
+}
+
+std::string Printed(const std::vector<QString>& texts) {
+    std::string out;
+    for (const QString& t : texts)
+        out += "\n---\n" + t.left(600).toStdString();
+    return out;
+}
+
+struct Direction {
+    TransferDirection direction;
+    Server source;
+    Server target;
+    const char* name;
+};
+
+void PrintTo(const Direction& d, std::ostream* os) {
+    *os << d.name;
+}
+
+const Direction kToSybase{TransferDirection::ToSybase, Server::MySQL, Server::Sybase, "ToSybase"};
+const Direction kToMySQL{TransferDirection::ToMySQL, Server::Sybase, Server::MySQL, "ToMySQL"};
+
+class TransferTablesTest : public ::testing::TestWithParam<Direction> {
+protected:
+    void SetUp() override {
+        VELTRANE_REQUIRE_MYSQL(mysql);
+        VELTRANE_REQUIRE_SYBASE(sybase);
+        mysqlAt_ = mysql;
+        sybaseAt_ = sybase;
+        window_.profiles.mysql = mysql.Profile();
+        window_.profiles.sybase = sybase.Profile();
+    }
+
+    const Direction& D() const { return GetParam(); }
+    const ServerCoordinates& At(Server s) const { return s == Server::MySQL ? mysqlAt_ : sybaseAt_; }
+    MemoryTableList& SourceList() { return D().source == Server::MySQL ? window_.list1 : window_.list2; }
+    MemoryTableList& TargetList() { return D().target == Server::MySQL ? window_.list1 : window_.list2; }
+    Session Open(Server s) { return Session::Open(s, At(s)); }
+
+    // A table `name` on `server` with an int column and a text column, rows (i, text + i).
+    std::string MakeTable(Server server, const std::string& what, int rows,
+                          const std::string& text = "row") {
+        const std::string name = TableName(what);
+        drops_.push_back(std::make_unique<DropAtExit>(server, At(server), name));
+        Session s = Open(server);
+        std::vector<std::string> ids, texts;
+        for (int i = 1; i <= rows; ++i) {
+            ids.push_back(std::to_string(i));
+            texts.push_back(Literal(text + std::to_string(i)));
+        }
+        CreateSource(s, name,
+                     {{server == Server::MySQL ? "id INT" : "id int", ids},
+                      {server == Server::MySQL ? "t TEXT" : "t varchar(50) null", texts}},
+                     rows);
+        return name;
+    }
+    // Drops `name` on `server` now and when the test ends.
+    void DropLater(Server server, const std::string& name) {
+        drops_.push_back(std::make_unique<DropAtExit>(server, At(server), name));
+    }
+
+    // The values of the table's text column in id order, or "absent" when there is no table.
+    std::vector<std::string> Texts(Server server, const std::string& name) {
+        Session s = Open(server);
+        try {
+            s.connection->Execute("SELECT COUNT(*) FROM " + Quote(server, name));
+        } catch (const DatabaseError&) {
+            return {"absent"};
+        }
+        std::vector<std::string> out;
+        for (const auto& row : ReadAll(s, name, "id"))
+            out.push_back(row[1].IsNull() ? "NULL" : row[1].ToText());
+        return out;
+    }
+
+    void Run() { TransferTables(D().direction, window_); }
+
+    ServerCoordinates mysqlAt_, sybaseAt_;
+    RecordingWindow window_;
+    std::vector<std::unique_ptr<DropAtExit>> drops_;
+};
+
+// The hostile-value table of each server arrives with every value equal (ASE's '' as one blank),
+// with one row of progress each and the name added to the target list.
+TEST_P(TransferTablesTest, EveryHostileValueArrives) {
+    const std::string name = TableName(std::string("hostile_") + D().name);
+    DropLater(D().source, name);
+    DropLater(D().target, name);
+    Session source = Open(D().source);
+    CreateSource(source, name, SourceColumns(D().source, D().target), 4);
+    Fill(SourceList(), {{name, true}});
+
+    Run();
+
+    EXPECT_TRUE(window_.ErrorReports().empty()) << Printed(window_.ErrorReports());
+    EXPECT_TRUE(window_.dialogs.shown().empty());
+    EXPECT_EQ(window_.progress, (std::vector<double>{25, 50, 75, 100, 0}));
+    EXPECT_EQ(window_.busy, (std::vector<bool>{true, false}));
+    // Toward Sybase ASE the list shows the name lower-cased.
+    EXPECT_EQ(TargetList().Texts(),
+              QStringList{D().target == Server::Sybase ? Q(name).toLower() : Q(name)});
+    std::vector<FieldInfo> fields;
+    auto rows = source.Run("SELECT * FROM " + Quote(D().source, name));
+    for (int i = 0; i < rows->FieldCount(); ++i)
+        fields.push_back(rows->Field(i));
+    rows.reset();
+    Session target = Open(D().target);
+    ExpectSameRows(ReadAll(target, name, "id"), ReadAll(source, name, "id"), fields, D().target);
+}
+
+// Selected entries are copied from the bottom of the list up; the unselected one is not. The
+// question comes whenever the target list shows the name in any letter case; on Yes the entry
+// that equals the target's form of the name (lower-case toward Sybase ASE) is replaced, and an
+// entry in other letters stays beside the new one.
+TEST_P(TransferTablesTest, SelectedTablesBottomUpWithQuestionsAndListCaseRules) {
+    const std::string a = MakeTable(D().source, "multi_a", 1, "a");
+    const std::string b = MakeTable(D().source, "multi_b", 1, "b");
+    const std::string c = MakeTable(D().source, "multi_c", 2, "c");
+    MakeTable(D().target, "multi_a", 1, "old a");
+    MakeTable(D().target, "multi_c", 3, "old c");
+    DropLater(D().target, b);
+    Fill(SourceList(), {{a, true}, {b, false}, {c, true}});
+    const QString upperC = Q(c).toUpper();
+    Fill(TargetList(), {{a, false}, {upperC.toStdString(), false}});
+
+    Run();
+
+    EXPECT_TRUE(window_.ErrorReports().empty()) << Printed(window_.ErrorReports());
+    EXPECT_EQ(window_.Questions(),
+              (std::vector<QString>{QStringLiteral("Would you like to overwrite ") + Q(c) + "?",
+                                    QStringLiteral("Would you like to overwrite ") + Q(a) + "?"}));
+    for (const auto& shown : window_.dialogs.shown()) {
+        EXPECT_EQ(shown.buttons, MessageButtons::YesNo);
+        EXPECT_EQ(shown.defaultAnswer, MessageAnswer::Yes);
+        EXPECT_EQ(shown.icon, MessageIcon::None);
+    }
+    // c (two rows) before a (one row).
+    EXPECT_EQ(window_.progress, (std::vector<double>{50, 100, 0, 100, 0}));
+    EXPECT_EQ(Texts(D().target, c), (std::vector<std::string>{"c1", "c2"}));
+    EXPECT_EQ(Texts(D().target, a), (std::vector<std::string>{"a1"}));
+    EXPECT_EQ(Texts(D().target, b), (std::vector<std::string>{"absent"}));
+    EXPECT_EQ(TargetList().Texts(), (QStringList{Q(a), upperC, Q(c)}));
+    EXPECT_EQ(SourceList().SelectedCount(), 2);
+}
+
+TEST_P(TransferTablesTest, AnswerNoLeavesBothSidesUntouched) {
+    const std::string name = MakeTable(D().source, "keep", 2, "new");
+    MakeTable(D().target, "keep", 1, "old");
+    Fill(SourceList(), {{name, true}});
+    Fill(TargetList(), {{name, false}});
+    window_.dialogs.QueueAnswer(MessageAnswer::No);
+
+    Run();
+
+    EXPECT_EQ(window_.Questions().size(), 1u);
+    EXPECT_TRUE(window_.ErrorReports().empty()) << Printed(window_.ErrorReports());
+    EXPECT_EQ(Texts(D().target, name), (std::vector<std::string>{"old1"}));
+    EXPECT_EQ(Texts(D().source, name), (std::vector<std::string>{"new1", "new2"}));
+    EXPECT_EQ(TargetList().Texts(), QStringList{Q(name)});
+    EXPECT_TRUE(window_.progress.empty());
+    EXPECT_EQ(window_.busy, (std::vector<bool>{true, false}));
+}
+
+// The bar shows the share of rows written as a real number, and 0 after each table; an empty
+// table is created without moving it.
+TEST_P(TransferTablesTest, ProgressPerRowAndEmptyTable) {
+    const std::string empty = MakeTable(D().source, "p0", 0);
+    const std::string three = MakeTable(D().source, "p3", 3);
+    DropLater(D().target, empty);
+    DropLater(D().target, three);
+    Fill(SourceList(), {{empty, true}, {three, true}});
+
+    Run();
+
+    EXPECT_TRUE(window_.ErrorReports().empty()) << Printed(window_.ErrorReports());
+    const std::vector<double> want = {100.0 / 3, 200.0 / 3, 100, 0, 0};
+    ASSERT_EQ(window_.progress.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i)
+        EXPECT_DOUBLE_EQ(window_.progress[i], want[i]) << i;
+    EXPECT_EQ(Texts(D().target, empty), std::vector<std::string>{});
+    EXPECT_EQ(Texts(D().target, three).size(), 3u);
+}
+
+// A table the target holds although its list does not show it: no question, the CREATE fails
+// and is reported with its statement, and the existing table gets no rows; the list now shows it.
+TEST_P(TransferTablesTest, FailingCreateIsReportedAndTableNotFilled) {
+    const std::string name = MakeTable(D().source, "exists", 2, "new");
+    MakeTable(D().target, "exists", 1, "old");
+    Fill(SourceList(), {{name, true}});
+
+    Run();
+
+    const auto reports = window_.ErrorReports();
+    ASSERT_EQ(reports.size(), 1u) << Printed(reports);
+    const QString tag = D().direction == TransferDirection::ToSybase
+                            ? QStringLiteral("Form2.PushButton3_Click at line 200")
+                            : QStringLiteral("Form2.PushButton4_Click at line 218");
+    EXPECT_TRUE(reports[0].contains(tag)) << reports[0].toStdString();
+    EXPECT_TRUE(reports[0].contains(QStringLiteral("\r\rsql: CREATE TABLE ")))
+        << reports[0].toStdString();
+    EXPECT_TRUE(window_.Questions().empty());
+    EXPECT_EQ(Texts(D().target, name), (std::vector<std::string>{"old1"}));
+    EXPECT_EQ(TargetList().Texts(), QStringList{Q(name)});
+}
+
+// A listed table the source does not have: reported at its SELECT, and the next table is copied.
+TEST_P(TransferTablesTest, FailingSelectIsReportedAndNextTableCopied) {
+    const std::string real = MakeTable(D().source, "a_real", 2);
+    const std::string ghost = TableName("z_ghost");
+    DropLater(D().target, real);
+    DropLater(D().target, ghost);
+    Fill(SourceList(), {{real, true}, {ghost, true}});
+
+    Run();
+
+    const auto reports = window_.ErrorReports();
+    ASSERT_EQ(reports.size(), 1u) << Printed(reports);
+    EXPECT_TRUE(reports[0].contains(QStringLiteral(" at line 148\r\r"))) << reports[0].toStdString();
+    EXPECT_EQ(Texts(D().target, real).size(), 2u);
+    EXPECT_EQ(Texts(D().target, ghost), (std::vector<std::string>{"absent"}));
+    EXPECT_EQ(TargetList().Texts(), QStringList{Q(real)});
+}
+
+// Neither server answers: each connection is reported once, nothing else is tried, and the
+// pointer comes back.
+TEST_P(TransferTablesTest, ConnectionsThatDoNotOpenAreReportedOnceEach) {
+    window_.profiles.mysql.Port = QStringLiteral("1");
+    window_.profiles.sybase.Port = QStringLiteral("1");
+    Fill(SourceList(), {{"vt_one", true}, {"vt_two", true}});
+
+    Run();
+
+    const auto reports = window_.ErrorReports();
+    ASSERT_EQ(reports.size(), 2u) << Printed(reports);
+    const bool toSybase = D().direction == TransferDirection::ToSybase;
+    EXPECT_TRUE(reports[0].contains(toSybase ? QStringLiteral(" at line 116\r\r")
+                                             : QStringLiteral(" at line 118\r\r")));
+    EXPECT_TRUE(reports[1].contains(toSybase ? QStringLiteral(" at line 124\r\r")
+                                             : QStringLiteral(" at line 126\r\r")));
+    EXPECT_TRUE(reports[0].endsWith(QStringLiteral("\r\rsql: ")));
+    EXPECT_EQ(window_.busy, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(window_.progress.empty());
+}
+
+// Without a current entry the run only says so: no pointer change, no connection (the profiles
+// lead nowhere, and nothing is reported). With one but nothing selected, both connections open
+// and close and nothing is shown.
+TEST_P(TransferTablesTest, NoCurrentEntryAndNothingSelected) {
+    RecordingWindow noCurrent;
+    noCurrent.profiles.mysql.Port = QStringLiteral("1");
+    noCurrent.profiles.sybase.Port = QStringLiteral("1");
+    (D().source == Server::MySQL ? noCurrent.list1 : noCurrent.list2).AddItem(QStringLiteral("t"));
+    TransferTables(D().direction, noCurrent);
+    ASSERT_EQ(noCurrent.dialogs.shown().size(), 1u);
+    EXPECT_EQ(noCurrent.dialogs.shown()[0].text, D().direction == TransferDirection::ToSybase
+                                                     ? QStringLiteral("Please select a table")
+                                                     : QStringLiteral("Please select a table to send."));
+    EXPECT_EQ(noCurrent.dialogs.shown()[0].caption, ApplicationTitle());
+    EXPECT_TRUE(noCurrent.busy.empty());
+
+    const std::string name = MakeTable(D().source, "unselected", 1);
+    DropLater(D().target, name);
+    Fill(SourceList(), {{name, false}});
+    Run();
+    EXPECT_TRUE(window_.dialogs.shown().empty()) << Printed(window_.dialogs.texts());
+    EXPECT_EQ(window_.busy, (std::vector<bool>{true, false}));
+    EXPECT_EQ(Texts(D().target, name), (std::vector<std::string>{"absent"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Directions, TransferTablesTest, ::testing::Values(kToSybase, kToMySQL),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A row the target refuses is reported with its own statement; the rows around it arrive.
+TEST(TransferTablesToSybase, FailingInsertIsReportedWithItsStatementAndNextRowCopied) {
+    VELTRANE_REQUIRE_MYSQL(mysql);
+    VELTRANE_REQUIRE_SYBASE(sybase);
+    const std::string name = TableName("nul_row");
+    DropAtExit dropSource(Server::MySQL, mysql, name);
+    DropAtExit dropTarget(Server::Sybase, sybase, name);
+    Session source = Session::Open(Server::MySQL, mysql);
+    CreateSource(source, name,
+                 {{"id INT", {"1", "2", "3"}},
+                  {"t TEXT", {Literal("a"), Literal(std::string("b\0c", 3)), Literal("d")}}},
+                 3);
+    RecordingWindow window;
+    window.profiles.mysql = mysql.Profile();
+    window.profiles.sybase = sybase.Profile();
+    Fill(window.list1, {{name, true}});
+
+    TransferTables(TransferDirection::ToSybase, window);
+
+    const auto reports = window.ErrorReports();
+    ASSERT_EQ(reports.size(), 1u) << Printed(reports);
+    EXPECT_TRUE(reports[0].contains(QStringLiteral(" at line 244\r\r")));
+    EXPECT_TRUE(reports[0].endsWith(QStringLiteral("\r\rsql: INSERT INTO [") + Q(name) +
+                                    QStringLiteral("] VALUES('2', 'b") + QChar(0) +
+                                    QStringLiteral("c')")))
+        << reports[0].toStdString();
+    Session target = Session::Open(Server::Sybase, sybase);
+    const auto rows = ReadAll(target, name, "id");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0][1].ToText(), "a");
+    EXPECT_EQ(rows[1][1].ToText(), "d");
+}
+
+} // namespace
+} // namespace veltrane::testing
