@@ -35,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <malloc.h>
 #include <memory>
 #include <mysql.h>
 #include <string>
@@ -238,6 +239,9 @@ RunFigures RunTransfer(TransferDirection direction, const ServerEnv& mysql, cons
     source.SetCurrentIndex(0);
 
     QCoreApplication::processEvents();
+    // Memory freed by earlier runs goes back to the system first; otherwise the run would
+    // reuse it without growing and the growth would show as nothing.
+    malloc_trim(0);
     ResetPeakMemory();
     const long before = StatusKilobytes("VmRSS");
     watch.Start();

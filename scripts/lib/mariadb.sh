@@ -182,6 +182,10 @@ ALTER USER '$db_user'@'127.0.0.1' IDENTIFIED BY '$db_password';
 ALTER USER '$db_user'@'localhost' IDENTIFIED BY '$db_password';
 GRANT ALL PRIVILEGES ON \`$db_name\`.* TO '$db_user'@'127.0.0.1';
 GRANT ALL PRIVILEGES ON \`$db_name\`.* TO '$db_user'@'localhost';
+-- Tests that need a database of their own (an empty one, or tables no other test touches)
+-- create and drop databases named after the test database.
+GRANT ALL PRIVILEGES ON \`${db_name}\\_%\`.* TO '$db_user'@'127.0.0.1';
+GRANT ALL PRIVILEGES ON \`${db_name}\\_%\`.* TO '$db_user'@'localhost';
 FLUSH PRIVILEGES;
 SQL
     _mariadb_log "creating the test user and database failed, see $dir/setup.log"

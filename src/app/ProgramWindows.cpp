@@ -1,7 +1,10 @@
 #include "app/ProgramWindows.h"
 
+#include "app/ApplicationIcon.h"
 #include "catalogue/Form2.h"
 #include "catalogue/Form2Controls.h"
+
+#include <QApplication>
 
 namespace veltrane {
 
@@ -10,6 +13,8 @@ ProgramWindows::ProgramWindows(Dialogs& dialogs, SettingsStore& settings,
     : dialogs_(dialogs)
     , form1_(std::make_unique<Form1>(dialogs, settings, programFolder)) {
     form1_->SetMainWindow(this);
+    // The one icon of both windows; the main window's load step takes it from here.
+    QApplication::setWindowIcon(ApplicationIcon());
 }
 
 // The main window goes first: it reads the profiles from the connection window's fields.

@@ -1,6 +1,8 @@
 #include "connect/DbValue.h"
 
+#include <cfloat>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace veltrane {
@@ -10,6 +12,27 @@ template <typename Number> void AppendNumber(std::string& out, Number n) {
     char buffer[64];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, n);
     out.append(buffer, result.ptr);
+}
+
+// A float as text that reads back as the same float also where a server reads it as a double
+// and then narrows it, refusing a double beyond the float range: the shortest form of the
+// largest floats (3.4028235e+38) is such a double. Where the shortest form would not survive
+// that, the float's value goes out with as few more digits as that takes.
+void AppendSingle(std::string& out, float value) {
+    char buffer[64];
+    const auto readsBack = [&](const char* end) {
+        double read = 0;
+        std::from_chars(buffer, end, read);
+        return std::fabs(read) <= FLT_MAX && static_cast<float>(read) == value;
+    };
+    auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    // Nine significant digits tell every float apart; seventeen write its exact double.
+    for (int digits = 9; std::isfinite(value) && !readsBack(written.ptr) && digits <= 17;
+         ++digits) {
+        written = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
+                                std::chars_format::general, digits);
+    }
+    out.append(buffer, written.ptr);
 }
 
 void AppendPadded(std::string& out, unsigned value, int width) {
@@ -76,7 +99,7 @@ void DbValue::AppendText(std::string& out) const {
         AppendNumber(out, AsUInt());
         return;
     case Kind::Single:
-        AppendNumber(out, AsSingle());
+        AppendSingle(out, AsSingle());
         return;
     case Kind::Double:
         AppendNumber(out, AsDouble());

@@ -1,5 +1,9 @@
 #include "transfer/RowStatements.h"
 
+#include "connect/DatabaseError.h"
+
+#include <string>
+
 namespace veltrane {
 
 void AppendValueLiteral(std::string& out, TransferDirection direction, const DbValue& value) {
@@ -33,9 +37,18 @@ void AppendValueLiteral(std::string& out, TransferDirection direction, const DbV
     out.push_back('\'');
     const std::size_t from = out.size();
     value.AppendText(out);
+    const std::size_t valueBytes = out.size() - from;
     DoubleSingleQuotes(out, from);
-    if (direction == TransferDirection::ToSybase)
-        SplitSybaseLineContinuations(out, from);
+    if (direction == TransferDirection::ToSybase && SplitSybaseLineContinuations(out, from) &&
+        valueBytes > kSybaseExpressionBytes) {
+        out.resize(from - 1);
+        throw DatabaseError(
+            "The value (" + std::to_string(valueBytes) +
+            " bytes) cannot be written to Sybase ASE exactly: it has a backslash right before a "
+            "line break, which ASE drops inside a literal unless the literal is split there, "
+            "and ASE cuts a split literal, like any expression, at " +
+            std::to_string(kSybaseExpressionBytes) + " bytes.");
+    }
     out.push_back('\'');
 }
 

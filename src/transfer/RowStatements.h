@@ -13,7 +13,9 @@
 //                       Sybase ASE, whose column is text, the quoted text '0x0aff'.
 //   anything else       its standard text (DbValue::AppendText), quoted, ' doubled; toward
 //                       Sybase ASE a backslash before a line break ends its literal, which
-//                       goes on in the next: 'a\' + '<LF>b' (see SplitSybaseLineContinuations).
+//                       goes on in the next: 'a\' + '<LF>b' (see SplitSybaseLineContinuations);
+//                       ASE cuts such a joined literal at 16384 bytes, so a longer value
+//                       that needs it is refused with a DatabaseError instead of being cut.
 // No other character is escaped and nothing is rewritten after the fact.
 
 #include "connect/DbValue.h"

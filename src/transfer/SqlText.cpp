@@ -77,7 +77,7 @@ void DoubleSingleQuotes(std::string& out, std::size_t from) {
     DoubleEach(out, from, '\'');
 }
 
-void SplitSybaseLineContinuations(std::string& out, std::size_t from) {
+bool SplitSybaseLineContinuations(std::string& out, std::size_t from) {
     const auto isBreak = [](char c) { return c == '\n' || c == '\r'; };
     std::size_t count = 0;
     for (std::size_t i = out.find('\\', from); i != std::string::npos && i + 1 < out.size();
@@ -86,7 +86,7 @@ void SplitSybaseLineContinuations(std::string& out, std::size_t from) {
             ++count;
     }
     if (count == 0)
-        return;
+        return false;
     static constexpr std::string_view kJoin = "' + '";
     std::string body;
     body.reserve(out.size() - from + count * kJoin.size());
@@ -97,6 +97,7 @@ void SplitSybaseLineContinuations(std::string& out, std::size_t from) {
     }
     out.resize(from);
     out.append(body);
+    return true;
 }
 
 void AppendTextLiteral(std::string& out, std::string_view text) {

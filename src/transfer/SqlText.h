@@ -35,7 +35,13 @@ void AppendTextLiteral(std::string& out, std::string_view text);
 // Sybase ASE reads a backslash right before a line break inside a literal as a line
 // continuation and drops both. In the literal body out[from, end) (quotes already doubled),
 // ends the literal after each such backslash and continues it in a new one joined with +, so
-// that 'a\<LF>b' is written 'a\' + '<LF>b' and the server keeps every character.
-void SplitSybaseLineContinuations(std::string& out, std::size_t from);
+// that 'a\<LF>b' is written 'a\' + '<LF>b' and the server keeps every character. True when
+// it split anything. The joined literals form an expression, and ASE cuts the result of any
+// expression at kSybaseExpressionBytes without an error: the caller must keep within that.
+bool SplitSybaseLineContinuations(std::string& out, std::size_t from);
+
+// The longest result of a character expression in Sybase ASE; a single literal of any length
+// goes into a text column whole.
+inline constexpr std::size_t kSybaseExpressionBytes = 16384;
 
 } // namespace veltrane

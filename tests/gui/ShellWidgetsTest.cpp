@@ -1,3 +1,4 @@
+#include "GuiEvents.h"
 #include "GuiTestApplication.h"
 #include "app/EndProgram.h"
 #include "app/ErrorTrap.h"
@@ -67,15 +68,7 @@ struct TestWindow {
     QProgressBar* progress;
 };
 
-// A pointer move with no button held, delivered as the window system would deliver it.
-void MoveOver(QWidget* widget, QPoint at = QPoint(-1, -1)) {
-    if (auto* area = qobject_cast<QAbstractScrollArea*>(widget))
-        widget = area->viewport();
-    const QPoint local = at.x() < 0 ? widget->rect().center() : at;
-    QMouseEvent move(QEvent::MouseMove, QPointF(local), QPointF(widget->mapToGlobal(local)),
-                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(widget, &move);
-}
+using test::MoveOver;
 
 // A Windows cursor (type 2) or icon (type 1) file of one 32x32 32-bit image.
 QByteArray CursorFile(quint16 type, quint16 hotX, quint16 hotY) {

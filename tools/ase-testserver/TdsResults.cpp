@@ -87,6 +87,45 @@ void AppendUnits(std::string& out, std::uint32_t cp) {
 
 } // namespace
 
+std::string Utf8FromLatin1(std::string_view latin1) {
+    std::string out;
+    out.reserve(latin1.size());
+    for (const char c : latin1) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            out.push_back(c);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+            out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string Latin1FromUtf8(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto b0 = static_cast<unsigned char>(utf8[i]);
+        if (b0 < 0x80) {
+            out.push_back(static_cast<char>(b0));
+            ++i;
+            continue;
+        }
+        std::size_t length = (b0 & 0xE0) == 0xC0 ? 2 : (b0 & 0xF0) == 0xE0 ? 3 : 4;
+        std::size_t n = 1;
+        while (n < length && i + n < utf8.size() &&
+               (static_cast<unsigned char>(utf8[i + n]) & 0xC0) == 0x80)
+            ++n;
+        const bool latin1 = length == 2 && n == 2 && (b0 == 0xC2 || b0 == 0xC3);
+        out.push_back(latin1 ? static_cast<char>(((b0 & 0x03) << 6) |
+                                                 (static_cast<unsigned char>(utf8[i + 1]) & 0x3F))
+                             : '?');
+        i += n;
+    }
+    return out;
+}
+
 std::string Utf16FromUtf8(const std::string& in) {
     std::string out;
     out.reserve(in.size() * 2);

@@ -44,6 +44,10 @@ void WriteEnvChange(std::string& out, std::uint8_t kind, const std::string& newV
 
 // UTF-8 to UTF-16LE; malformed sequences become U+FFFD.
 std::string Utf16FromUtf8(const std::string& utf8);
+// ISO 8859-1 to UTF-8, and UTF-8 to ISO 8859-1 with '?' for what it cannot hold (malformed
+// sequences included).
+std::string Utf8FromLatin1(std::string_view latin1);
+std::string Latin1FromUtf8(std::string_view utf8);
 // Magnitude bytes (sign byte included) of a numeric of this precision.
 int NumericBytes(int precision);
 

@@ -183,7 +183,7 @@ bool TdsSession::Login() {
     WriteEnvChange(out, kEnvLanguage, "us_english", "");
     WriteMessage(out, {5703, 10, 1, "Changed language setting to 'us_english'."},
                  settings_.serverName);
-    WriteEnvChange(out, kEnvCharset, "utf8", "");
+    WriteEnvChange(out, kEnvCharset, settings_.charset, "");
     WriteLoginAck(out, kLoginSucceeded, "ASE", 0x10000306); // 16.0.3.6
     WriteEnvChange(out, kEnvPacketSize, std::to_string(packetSize), std::to_string(512));
     // Capabilities: grant what the client asked for, as it sent them.
@@ -255,7 +255,8 @@ void TdsSession::Language(TokenReader& in) {
         return;
     }
     std::vector<StatementOutcome> outcomes;
-    if (Execute([&] { outcomes = session_->ExecuteBatch(text, cancelled_); })) {
+    const std::string batch = FromClient(text);
+    if (Execute([&] { outcomes = session_->ExecuteBatch(batch, cancelled_); })) {
         // The client discards everything up to the acknowledgement.
         WriteDone(channel_.Pending(), kTokenDone, kDoneAttention, -1);
         channel_.Finish();
@@ -347,6 +348,8 @@ void TdsSession::RemoteProcedure(TokenReader& in) {
                     if (!parameter.isNull)
                         parameter.value = std::to_string(n);
                 }
+                if (type == 0x27 || type == 0x2F || type == 0xAF)
+                    parameter.value = FromClient(parameter.value);
                 parameters.push_back(std::move(parameter));
             }
         } else {
@@ -409,9 +412,11 @@ void TdsSession::SendOutcomes(std::vector<StatementOutcome>& outcomes) {
         StatementOutcome& o = outcomes[s];
         const bool last = s + 1 == outcomes.size();
         if (o.databaseChanged)
-            WriteEnvChange(out, kEnvDatabase, o.newDatabase, o.oldDatabase);
-        for (const Message& m : o.messages)
+            WriteEnvChange(out, kEnvDatabase, ToClient(o.newDatabase), ToClient(o.oldDatabase));
+        for (Message& m : o.messages) {
+            m.text = ToClient(m.text);
             WriteMessage(out, m, settings_.serverName);
+        }
         if (o.hasResultSet) {
             std::vector<WireColumn> wire;
             for (std::size_t c = 0; c < o.columns.size(); ++c) {
@@ -419,6 +424,8 @@ void TdsSession::SendOutcomes(std::vector<StatementOutcome>& outcomes) {
                 for (std::size_t r = 0; !nullable && r < o.rows.size(); ++r)
                     nullable = c < o.rows[r].size() && o.rows[r][c].isNull;
                 wire.push_back(DescribeWireColumn(o.columns[c].type, nullable));
+                if (Latin1())
+                    ConvertColumnToClient(o, c, wire.back());
             }
             WriteRowFormat(out, o.columns, wire);
             for (std::size_t r = 0; r < o.rows.size(); ++r) {
@@ -452,8 +459,30 @@ void TdsSession::SendOutcomes(std::vector<StatementOutcome>& outcomes) {
     channel_.Finish();
 }
 
+void TdsSession::ConvertColumnToClient(StatementOutcome& outcome, std::size_t column,
+                                       const WireColumn& wire) const {
+    outcome.columns[column].name = ToClient(outcome.columns[column].name);
+    // char, varchar, longchar and text; the unicode types travel as UTF-16 anyway.
+    const bool character = wire.wireType == 0x2F || wire.wireType == 0x27 ||
+                           wire.wireType == 0xAF || wire.wireType == 0x23;
+    if (!character || wire.utf16)
+        return;
+    for (auto& row : outcome.rows) {
+        if (column < row.size() && !row[column].isNull)
+            row[column].bytes = ToClient(row[column].bytes);
+    }
+}
+
+std::string TdsSession::FromClient(std::string_view text) const {
+    return Latin1() ? Utf8FromLatin1(text) : std::string(text);
+}
+
+std::string TdsSession::ToClient(const std::string& utf8) const {
+    return Latin1() ? Latin1FromUtf8(utf8) : utf8;
+}
+
 void TdsSession::SendError(int number, int severity, const std::string& text) {
-    WriteMessage(channel_.Pending(), {number, severity, 1, text}, settings_.serverName);
+    WriteMessage(channel_.Pending(), {number, severity, 1, ToClient(text)}, settings_.serverName);
     WriteDone(channel_.Pending(), kTokenDone, kDoneError, -1);
     channel_.Finish();
 }

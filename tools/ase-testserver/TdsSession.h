@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Engine.h"
+#include "TdsResults.h"
 #include "TdsWire.h"
 
 #include <atomic>
@@ -17,6 +18,9 @@ namespace asetest {
 struct ServerSettings {
     std::map<std::string, std::string> passwords; // login name -> password
     std::string serverName = "ASETEST";
+    // The server's character set: "utf8", or "iso_1", in which case every character value,
+    // name and message travels as ISO 8859-1 and statements arrive in it.
+    std::string charset = "utf8";
 };
 
 class TdsSession {
@@ -38,6 +42,13 @@ private:
     void SendOutcomes(std::vector<StatementOutcome>& outcomes);
     bool AttentionArrived();
     void SendError(int number, int severity, const std::string& text);
+    bool Latin1() const { return settings_.charset == "iso_1"; }
+    // Text of the server's character set as the engine's UTF-8, and back.
+    std::string FromClient(std::string_view text) const;
+    std::string ToClient(const std::string& utf8) const;
+    // The name and character values of one result column in the server's character set.
+    void ConvertColumnToClient(StatementOutcome& outcome, std::size_t column,
+                               const WireColumn& wire) const;
 
     // An attention that arrives while the engine runs a long batch: a watcher thread reads the
     // socket while a batch has run for a while, so the engine can stop at the next statement.

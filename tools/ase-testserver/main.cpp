@@ -30,13 +30,15 @@ namespace {
 const char* const kUsage =
     "usage: ase-testserver --port N --data-dir DIR --user NAME --password SECRET\n"
     "                      [--user NAME --password SECRET ...] [--database NAME ...]\n"
-    "                      [--server-name NAME]\n"
+    "                      [--server-name NAME] [--charset utf8|iso_1]\n"
     "\n"
     "A test tool of Veltrane's test suite and demo, not part of Veltrane: a small TDS 5.0\n"
     "server that stands in for Sybase ASE and keeps its data in SQLite files in DIR (one per\n"
     "database; master always exists). It listens on 127.0.0.1 only, prints\n"
     "'listening on 127.0.0.1:PORT' when ready (--port 0 picks a free port) and stops on\n"
-    "SIGTERM or SIGINT. --database creates that database at start unless it exists.\n";
+    "SIGTERM or SIGINT. --database creates that database at start unless it exists.\n"
+    "--charset sets the server's character set (utf8 by default); with iso_1 the server\n"
+    "converts between ISO 8859-1 on the wire and its UTF-8 data, as Sybase ASE does.\n";
 
 int stopPipe[2] = {-1, -1};
 
@@ -85,6 +87,12 @@ bool Parse(int argc, char** argv, Arguments& args, std::string& error) {
             args.databases.push_back(value);
         } else if (option == "--server-name") {
             args.settings.serverName = value;
+        } else if (option == "--charset") {
+            if (value != "utf8" && value != "iso_1") {
+                error = "--charset is utf8 or iso_1, not '" + value + "'";
+                return false;
+            }
+            args.settings.charset = value;
         } else {
             error = "unknown option " + option;
             return false;

@@ -2,14 +2,18 @@
 
 #include "connect/Backends.h"
 #include "connect/DatabaseError.h"
+#include "connect/freetds/PackedRows.h"
 #include "connect/freetds/TdsValues.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <sybdb.h>
+#include <sys/socket.h>
+#include <utility>
 #include <vector>
 
 namespace veltrane {
@@ -21,9 +25,14 @@ namespace {
 struct Messages {
     std::optional<std::pair<int, std::string>> serverError; // first error of the statement
     std::optional<std::pair<int, std::string>> clientError; // DB-Library's own
+    int loginSeconds = 0; // the login timeout while the connection is being opened
+    // FreeTDS could not convert a character between UTF-8 and the server's character set;
+    // it put a '?' in its place and carried on.
+    std::optional<std::pair<int, std::string>> conversionError;
     void Clear() {
         serverError.reset();
         clientError.reset();
+        conversionError.reset();
     }
 };
 
@@ -51,16 +60,32 @@ int MessageHandler(DBPROCESS* proc, DBINT number, int, int severity, char* text,
 }
 
 int ErrorHandler(DBPROCESS* proc, int, int dbErr, int osErr, char* dbErrText, char* osErrText) {
-    // A command timeout: the first time, cancel the statement and keep the connection (the
-    // server acknowledges the cancel); should the server not even answer that in time, give
-    // the connection up.
     if (dbErr == SYBETIME) {
         Messages* m = MessagesOf(proc);
+        // A login that outlasts its timeout: FreeTDS never returns from dbopen when the handler
+        // cancels here (it then waits without a limit to log out of the silent server), so the
+        // socket is cut instead, which fails the pending read and with it the login at once.
+        if (m != nullptr && m->loginSeconds > 0 && proc != nullptr) {
+            if (!m->clientError)
+                m->clientError.emplace(dbErr, "the server did not complete the login within " +
+                                                  std::to_string(m->loginSeconds) + " seconds.");
+            if (const int socket = dbiordesc(proc); socket >= 0)
+                ::shutdown(socket, SHUT_RDWR);
+            return INT_CONTINUE;
+        }
+        // A command timeout: the first time, cancel the statement and keep the connection (the
+        // server acknowledges the cancel); should the server not even answer that in time, give
+        // the connection up.
         if (m != nullptr && !m->clientError) {
             m->clientError.emplace(dbErr, "The statement did not finish within the command "
                                           "timeout and was cancelled.");
             return INT_TIMEOUT;
         }
+        return INT_CANCEL;
+    }
+    if (dbErr >= SYBEICONVIU && dbErr <= SYBEICONV2BIG) {
+        if (Messages* m = MessagesOf(proc); m && !m->conversionError)
+            m->conversionError.emplace(dbErr, dbErrText ? dbErrText : "");
         return INT_CANCEL;
     }
     // 20018 only says that the server sent an error, which MessageHandler already holds.
@@ -108,15 +133,141 @@ std::string QuoteName(const std::string& name) {
     return quoted + "]";
 }
 
-class FreeTdsSession;
+class FreeTdsResultSet;
 
-// A result set that holds all its rows (client cursor) or reads them from the server as the
-// caller moves on (server cursor).
+// DB-Library error numbers after which the connection is gone: every further statement on it
+// would fail the same way.
+bool LosesConnection(int dbErr) {
+    switch (dbErr) {
+    case SYBEREAD:
+    case SYBEWRIT:
+    case SYBESEOF:
+    case SYBEDDNE:
+    case SYBEOOB:
+    case SYBECLOS:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The DB-Library connection and what belongs to it, shared by the session and the result sets
+// it hands out: a result set that outlives its session, or whose read failed, finds the
+// connection closed or itself no longer the one being read, never a dangling session.
+struct TdsLink {
+    DBPROCESS* proc = nullptr;
+    Messages messages;
+    std::string statement;
+    // The result set whose rows are being read from the server (server cursor); it clears
+    // this when it goes away.
+    FreeTdsResultSet* stream = nullptr;
+
+    bool Dead() const { return proc == nullptr || DBDEAD(proc); }
+
+    [[noreturn]] void ThrowStatementError() {
+        const bool lost =
+            Dead() || (messages.clientError && LosesConnection(messages.clientError->first));
+        const FailureKind kind = lost ? FailureKind::ConnectionLost : FailureKind::Refused;
+        std::pair<int, std::string> error{0, "The statement failed."};
+        if (messages.serverError)
+            error = *messages.serverError;
+        else if (messages.clientError)
+            error = *messages.clientError;
+        if (lost)
+            error.second = "The connection to the Sybase ASE server has been lost: " + error.second;
+        throw DatabaseError(error.second, error.first, statement, kind);
+    }
+
+    // A character that FreeTDS could not convert fails the statement or the read, rather
+    // than arriving as the '?' that FreeTDS put in its place; the rest of the batch is dropped.
+    void CheckConversion() {
+        if (!messages.conversionError)
+            return;
+        if (!Dead())
+            dbcancel(proc);
+        const char* charset = proc != nullptr ? dbservcharset(proc) : nullptr;
+        throw DatabaseError("A character cannot be converted between UTF-8 and the character "
+                            "set of the Sybase ASE server" +
+                                (charset && *charset ? " (" + std::string(charset) + ")" : "") +
+                                ": " + messages.conversionError->second,
+                            messages.conversionError->first, statement);
+    }
+
+    // Consumes all remaining results of the batch; throws the first error any of them had.
+    void FinishBatch() {
+        RETCODE rc;
+        bool failed = false;
+        while ((rc = dbresults(proc)) != NO_MORE_RESULTS) {
+            if (rc == FAIL) {
+                failed = true;
+                if (DBDEAD(proc))
+                    break;
+                continue;
+            }
+            failed = !DiscardRows() || failed;
+            if (DBDEAD(proc))
+                break;
+        }
+        CheckConversion();
+        if (failed || messages.serverError || DBDEAD(proc))
+            ThrowStatementError();
+    }
+
+    // Reads and drops the rows of the current results; false when reading them failed.
+    bool DiscardRows() {
+        STATUS row;
+        while ((row = dbnextrow(proc)) != NO_MORE_ROWS) {
+            if (row == FAIL)
+                return false;
+        }
+        return true;
+    }
+
+    // Moves to the next row of the current results: true on a row, false at their end, after
+    // which the rest of the batch has been processed (and its errors thrown).
+    bool NextRow() {
+        for (;;) {
+            const STATUS status = dbnextrow(proc);
+            CheckConversion();
+            if (status == REG_ROW)
+                return true;
+            if (status == NO_MORE_ROWS) {
+                FinishBatch();
+                return false;
+            }
+            if (status == FAIL) {
+                if (!DBDEAD(proc))
+                    dbcancel(proc);
+                ThrowStatementError();
+            }
+            // Compute rows are not produced by the statements this program runs; skip them.
+        }
+    }
+
+    // The current row's raw values; dbdata gives a null pointer exactly for NULL.
+    void CurrentRow(std::vector<tds::RawField>& row) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            const int col = static_cast<int>(i) + 1;
+            row[i] = {dbdata(proc, col), static_cast<std::size_t>(dbdatlen(proc, col))};
+        }
+    }
+
+    // Stops reading the stream, if there is one, so that the connection can do something else.
+    void ReleaseStream();
+};
+
+// A result set that holds all its rows (client cursor), packed as raw bytes and decoded a row
+// at a time, or reads them from the server as the caller moves on (server cursor).
 class FreeTdsResultSet final : public ResultSet {
 public:
-    FreeTdsResultSet(FreeTdsSession* session, std::vector<FieldInfo> fields,
-                     std::vector<tds::ColumnType> types, bool buffered);
-    ~FreeTdsResultSet() override;
+    FreeTdsResultSet(std::shared_ptr<TdsLink> link, std::vector<FieldInfo> fields,
+                     std::vector<tds::ColumnType> types, bool buffered)
+        : link_(std::move(link))
+        , fields_(std::move(fields))
+        , types_(std::move(types))
+        , buffered_(buffered)
+        , raw_(types_.size()) {}
+    ~FreeTdsResultSet() override { Close(); }
 
     int FieldCount() const override { return static_cast<int>(fields_.size()); }
     const FieldInfo& Field(int index) const override {
@@ -127,24 +278,26 @@ public:
         CheckIndex(index);
         if (IsEOF())
             throw DatabaseError("No current row: the end of the rows has been reached.");
-        return rows_[current_][static_cast<std::size_t>(index)];
+        return current_[static_cast<std::size_t>(index)];
     }
     std::int64_t RecordCount() const override {
-        return buffered_ ? static_cast<std::int64_t>(rows_.size()) : -1;
+        return buffered_ ? static_cast<std::int64_t>(rows_.RowCount()) : -1;
     }
-    bool IsEOF() const override { return current_ >= rows_.size(); }
+    bool IsEOF() const override { return !onRow_; }
     void MoveNext() override;
     void Close() override;
 
-    // Reads one row from the server into the buffer; false at the end of the rows.
-    bool FetchRow();
-    // Called when another statement takes the connection away from a streaming result.
+    // Reads all rows (client cursor) or the first one (server cursor) and the rest of the
+    // batch as far as it has to; positions on the first row. `rowRead`, when set, is called
+    // after each row a client cursor reads.
+    void Start(const std::function<void()>& rowRead);
     void RenameField(int index, std::string name) {
         CheckIndex(index);
         fields_[static_cast<std::size_t>(index)].name = std::move(name);
     }
-    void Detach() {
-        session_ = nullptr;
+    // Called when another statement takes the connection away from a streaming result.
+    void Interrupt() {
+        reading_ = false;
         interrupted_ = true;
     }
 
@@ -153,20 +306,116 @@ private:
         if (index < 0 || index >= FieldCount())
             throw DatabaseError("Field index " + std::to_string(index) + " is out of range.");
     }
+    // Reads the next row from the server into `raw_`; false at the end of the rows.
+    bool ReadRow();
+    void Decode() {
+        current_.resize(types_.size());
+        for (std::size_t i = 0; i < types_.size(); ++i)
+            current_[i] = tds::DecodeValue(types_[i], raw_[i].data,
+                                           static_cast<std::int64_t>(raw_[i].length));
+    }
+    void StopReading() {
+        reading_ = false;
+        if (link_->stream == this)
+            link_->stream = nullptr;
+    }
 
-    FreeTdsSession* session_;
+    std::shared_ptr<TdsLink> link_;
     std::vector<FieldInfo> fields_;
     std::vector<tds::ColumnType> types_;
     bool buffered_;
+    bool reading_ = true; // rows may still come from the server
     bool interrupted_ = false;
-    std::vector<std::vector<DbValue>> rows_;
-    std::size_t current_ = 0;
+    bool onRow_ = false;
+    tds::PackedRows rows_;      // client cursor: every row
+    std::size_t position_ = 0;  // client cursor: index of the current row
+    std::vector<tds::RawField> raw_;
+    std::vector<DbValue> current_;
 };
+
+void TdsLink::ReleaseStream() {
+    if (stream == nullptr)
+        return;
+    stream->Interrupt();
+    stream = nullptr;
+    if (!Dead())
+        dbcancel(proc);
+}
+
+bool FreeTdsResultSet::ReadRow() {
+    if (!reading_)
+        return false;
+    try {
+        if (link_->NextRow()) {
+            link_->CurrentRow(raw_);
+            return true;
+        }
+    } catch (...) {
+        StopReading();
+        throw;
+    }
+    StopReading();
+    return false;
+}
+
+void FreeTdsResultSet::Start(const std::function<void()>& rowRead) {
+    if (!buffered_) {
+        link_->stream = this;
+        onRow_ = ReadRow();
+        if (onRow_)
+            Decode();
+        return;
+    }
+    while (ReadRow()) {
+        rows_.Append(raw_);
+        if (rowRead)
+            rowRead();
+    }
+    onRow_ = rows_.RowCount() > 0;
+    if (onRow_) {
+        rows_.Read(0, raw_);
+        Decode();
+    }
+}
+
+void FreeTdsResultSet::MoveNext() {
+    if (IsEOF())
+        throw DatabaseError("MoveNext past the end of the rows.");
+    onRow_ = false;
+    current_.clear();
+    if (buffered_) {
+        if (++position_ < rows_.RowCount()) {
+            rows_.Read(position_, raw_);
+            Decode();
+            onRow_ = true;
+        }
+        return;
+    }
+    if (interrupted_)
+        throw DatabaseError("The rows are no longer available: another statement ran on the "
+                            "connection before they were all read.");
+    onRow_ = ReadRow();
+    if (onRow_)
+        Decode();
+}
+
+void FreeTdsResultSet::Close() {
+    if (link_->stream == this) {
+        link_->stream = nullptr;
+        if (!link_->Dead())
+            dbcancel(link_->proc);
+    }
+    reading_ = false;
+    onRow_ = false;
+    current_.clear();
+    rows_.Clear();
+}
 
 class FreeTdsSession final : public ConnectionBackend {
 public:
     FreeTdsSession(const ConnectionTarget& target, const ConnectionOptions& options)
-        : options_(options) {
+        : options_(options)
+        , link_(std::make_shared<TdsLink>()) {
         InitLibrary();
         LOGINREC* login = dblogin();
         if (login == nullptr)
@@ -177,34 +426,40 @@ public:
         DBSETLCHARSET(login, "UTF-8");
         // TDS 5.0 regardless of TDSVER or freetds.conf.
         DBSETLVERSION(login, DBVERSION_100);
-        // ADO's default connection timeout is 15 seconds.
-        dbsetlogintime(options.connectionTimeoutSeconds.value_or(15));
+        // Every open is bounded: connect and login together get the connection timeout, or
+        // ADO's default of 15 seconds where none (or no limit) is set.
+        const int loginSeconds = options.connectionTimeoutSeconds.value_or(0) > 0
+                                     ? *options.connectionTimeoutSeconds
+                                     : 15;
+        dbsetlogintime(loginSeconds);
 
         const std::string server = target.host + ":" + std::to_string(target.port);
-        openingMessages = &messages_;
-        proc_ = dbopen(login, server.c_str());
+        Messages& messages = link_->messages;
+        messages.loginSeconds = loginSeconds;
+        openingMessages = &messages;
+        link_->proc = dbopen(login, server.c_str());
         openingMessages = nullptr;
+        messages.loginSeconds = 0;
         processCommandTimeout = -1;
         dbloginfree(login);
-        if (proc_ == nullptr) {
+        if (link_->proc == nullptr) {
             std::string text = "Cannot connect to Sybase ASE at " + server + ": ";
-            if (messages_.serverError)
-                throw DatabaseError(text + messages_.serverError->second,
-                                    messages_.serverError->first);
-            if (messages_.clientError)
-                throw DatabaseError(text + messages_.clientError->second,
-                                    messages_.clientError->first);
+            if (messages.serverError)
+                throw DatabaseError(text + messages.serverError->second,
+                                    messages.serverError->first);
+            if (messages.clientError)
+                throw DatabaseError(text + messages.clientError->second,
+                                    messages.clientError->first);
             throw DatabaseError(text + "the login failed.");
         }
-        dbsetuserdata(proc_, reinterpret_cast<BYTE*>(&messages_));
+        dbsetuserdata(link_->proc, reinterpret_cast<BYTE*>(&messages));
         try {
             if (!target.database.empty())
                 Run("use " + QuoteName(target.database));
             // Without this a server cuts every text value at 32 KB.
             Run("set textsize 2147483647");
         } catch (...) {
-            dbclose(proc_);
-            proc_ = nullptr;
+            Close();
             throw;
         }
     }
@@ -226,147 +481,74 @@ public:
     }
 
     void Close() override {
-        if (proc_ == nullptr)
+        if (link_->proc == nullptr)
             return;
-        ReleaseStream();
-        dbsetuserdata(proc_, nullptr);
-        dbclose(proc_);
-        proc_ = nullptr;
-    }
-
-    // Forwards to the next row of the current streaming result; false at its end, after
-    // which the rest of the batch has been processed (and its errors thrown).
-    bool NextRow(std::vector<DbValue>& row, const std::vector<tds::ColumnType>& types) {
-        const STATUS status = dbnextrow(proc_);
-        if (status == REG_ROW) {
-            ReadRow(row, types);
-            return true;
-        }
-        if (status == NO_MORE_ROWS) {
-            stream_ = nullptr;
-            FinishBatch();
-            return false;
-        }
-        if (status == FAIL) {
-            stream_ = nullptr;
-            dbcancel(proc_);
-            ThrowStatementError();
-        }
-        // Compute rows are not produced by the statements this program runs; skip them.
-        return NextRow(row, types);
-    }
-
-    void StreamClosed(FreeTdsResultSet* result) {
-        if (stream_ != result)
-            return;
-        stream_ = nullptr;
-        dbcancel(proc_);
+        link_->ReleaseStream();
+        DBPROCESS* proc = std::exchange(link_->proc, nullptr);
+        dbsetuserdata(proc, nullptr);
+        dbclose(proc);
     }
 
 private:
-    void ReadRow(std::vector<DbValue>& row, const std::vector<tds::ColumnType>& types) {
-        row.clear();
-        row.reserve(types.size());
-        for (std::size_t i = 0; i < types.size(); ++i) {
-            const int col = static_cast<int>(i) + 1;
-            // dbdata gives a null pointer exactly for NULL.
-            row.push_back(tds::DecodeValue(types[i], dbdata(proc_, col), dbdatlen(proc_, col)));
-        }
-    }
-
-    // Stops a streaming result that is still open so that the connection can run another
-    // statement; reading that result then reports the interruption.
-    void ReleaseStream() {
-        if (stream_ == nullptr)
-            return;
-        stream_->Detach();
-        stream_ = nullptr;
-        dbcancel(proc_);
-    }
-
-    [[noreturn]] void ThrowStatementError() {
-        if (messages_.serverError)
-            throw DatabaseError(messages_.serverError->second, messages_.serverError->first,
-                                statement_);
-        if (messages_.clientError)
-            throw DatabaseError(messages_.clientError->second, messages_.clientError->first,
-                                statement_);
-        throw DatabaseError("The statement failed.", 0, statement_);
-    }
-
-    // Consumes all remaining results of the batch; throws the first error any of them had.
-    void FinishBatch() {
-        RETCODE rc;
-        bool failed = false;
-        while ((rc = dbresults(proc_)) != NO_MORE_RESULTS) {
-            if (rc == FAIL) {
-                failed = true;
-                if (DBDEAD(proc_))
-                    break;
-                continue;
-            }
-            while (dbnextrow(proc_) != NO_MORE_ROWS) {
-                if (DBDEAD(proc_))
-                    break;
-            }
-        }
-        if (failed || messages_.serverError || DBDEAD(proc_))
-            ThrowStatementError();
-    }
-
     std::unique_ptr<FreeTdsResultSet> Run(const std::string& statement, bool forceBuffer = false) {
-        if (proc_ == nullptr)
+        TdsLink& link = *link_;
+        if (link.proc == nullptr)
             throw DatabaseError("The connection is closed.", 0, statement);
-        ReleaseStream();
-        statement_ = statement;
-        messages_.Clear();
+        link.ReleaseStream();
+        link.statement = statement;
+        link.messages.Clear();
         if (statement.find('\0') != std::string::npos)
             throw DatabaseError("The statement contains a NUL character, which cannot be sent.", 0,
                                 statement);
-        if (DBDEAD(proc_))
+        if (link.Dead())
             throw DatabaseError("The connection to the Sybase ASE server has been lost.", 0,
-                                statement);
+                                statement, FailureKind::ConnectionLost);
         SetCommandTimeout(options_.commandTimeoutSeconds.value_or(0));
-        dbfreebuf(proc_);
-        if (dbcmd(proc_, statement.c_str()) == FAIL || dbsqlexec(proc_) == FAIL) {
-            dbcancel(proc_);
-            ThrowStatementError();
+        dbfreebuf(link.proc);
+        if (dbcmd(link.proc, statement.c_str()) == FAIL || dbsqlexec(link.proc) == FAIL) {
+            link.CheckConversion();
+            if (!link.Dead())
+                dbcancel(link.proc);
+            link.ThrowStatementError();
         }
+        link.CheckConversion();
 
-        std::unique_ptr<FreeTdsResultSet> result;
         bool failed = false;
         RETCODE rc;
-        while (!result && (rc = dbresults(proc_)) != NO_MORE_RESULTS) {
+        while ((rc = dbresults(link.proc)) != NO_MORE_RESULTS) {
+            link.CheckConversion();
             if (rc == FAIL) {
                 failed = true;
-                if (DBDEAD(proc_))
+                if (link.Dead())
                     break;
                 continue;
             }
-            if (dbnumcols(proc_) <= 0)
+            if (dbnumcols(link.proc) <= 0)
                 continue;
-            result = Describe(forceBuffer || options_.cursorLocation == CursorLocation::Client);
+            if (!failed && !link.messages.serverError)
+                return Describe(forceBuffer || options_.cursorLocation == CursorLocation::Client);
+            // Rows after an error of the batch are not returned; the error is.
+            link.DiscardRows();
         }
-        if (failed || messages_.serverError) {
-            if (result)
-                result->Detach();
-            dbcancel(proc_);
-            ThrowStatementError();
+        if (failed || link.messages.serverError || link.Dead()) {
+            if (!link.Dead())
+                dbcancel(link.proc);
+            link.ThrowStatementError();
         }
-        return result;
+        return nullptr;
     }
 
-    // Builds the result set of the current results; buffered ones read all rows and the rest
-    // of the batch right away.
+    // The result set of the current results, positioned on its first row.
     std::unique_ptr<FreeTdsResultSet> Describe(bool buffered) {
-        const int count = dbnumcols(proc_);
+        DBPROCESS* proc = link_->proc;
+        const int count = dbnumcols(proc);
         std::vector<FieldInfo> fields;
         std::vector<tds::ColumnType> types;
         for (int col = 1; col <= count; ++col) {
             DBCOL2 info{};
             info.SizeOfStruct = sizeof info;
-            if (dbcolinfo(proc_, CI_REGULAR, col, 0, reinterpret_cast<DBCOL*>(&info)) == FAIL)
-                throw DatabaseError("Column information is not available.", 0, statement_);
+            if (dbcolinfo(proc, CI_REGULAR, col, 0, reinterpret_cast<DBCOL*>(&info)) == FAIL)
+                throw DatabaseError("Column information is not available.", 0, link_->statement);
             tds::ColumnType type;
             type.wireType = info.ServerType != 0 ? info.ServerType : info.Type;
             type.userType = info.UserType;
@@ -374,10 +556,12 @@ private:
             FieldInfo field;
             field.name = info.Name;
             field.type = tds::AdoTypeOf(type);
-            if (field.type == AdoType::Empty)
+            if (field.type == AdoType::Empty) {
+                dbcancel(proc);
                 throw DatabaseError("Column " + field.name + " has an unsupported type (" +
                                         std::to_string(type.wireType) + ").",
-                                    0, statement_);
+                                    0, link_->statement);
+            }
             field.definedSize = type.size;
             if (field.type == AdoType::Numeric) {
                 field.precision = info.Precision;
@@ -390,80 +574,15 @@ private:
             fields.push_back(std::move(field));
             types.push_back(type);
         }
-        auto result =
-            std::make_unique<FreeTdsResultSet>(this, std::move(fields), std::move(types), buffered);
-        if (!buffered)
-            stream_ = result.get();
-        result->FetchRow();
-        if (buffered) {
-            while (result->FetchRow()) {
-                if (options_.rowRead)
-                    options_.rowRead();
-            }
-        }
+        auto result = std::make_unique<FreeTdsResultSet>(link_, std::move(fields),
+                                                         std::move(types), buffered);
+        result->Start(options_.rowRead);
         return result;
     }
 
-    friend class FreeTdsResultSet;
     ConnectionOptions options_;
-    DBPROCESS* proc_ = nullptr;
-    Messages messages_;
-    std::string statement_;
-    FreeTdsResultSet* stream_ = nullptr;
-
-public:
-    bool ReadInto(std::vector<std::vector<DbValue>>& rows, const std::vector<tds::ColumnType>& t) {
-        std::vector<DbValue> row;
-        if (!NextRow(row, t))
-            return false;
-        rows.push_back(std::move(row));
-        return true;
-    }
+    std::shared_ptr<TdsLink> link_;
 };
-
-FreeTdsResultSet::FreeTdsResultSet(FreeTdsSession* session, std::vector<FieldInfo> fields,
-                                   std::vector<tds::ColumnType> types, bool buffered)
-    : session_(session)
-    , fields_(std::move(fields))
-    , types_(std::move(types))
-    , buffered_(buffered) {}
-
-FreeTdsResultSet::~FreeTdsResultSet() {
-    Close();
-}
-
-bool FreeTdsResultSet::FetchRow() {
-    if (session_ == nullptr)
-        return false;
-    if (!session_->ReadInto(rows_, types_)) {
-        session_ = nullptr;
-        return false;
-    }
-    return true;
-}
-
-void FreeTdsResultSet::MoveNext() {
-    if (IsEOF())
-        throw DatabaseError("MoveNext past the end of the rows.");
-    ++current_;
-    if (buffered_)
-        return;
-    // A streaming result keeps only the current row.
-    rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(current_));
-    current_ = 0;
-    if (interrupted_)
-        throw DatabaseError("The rows are no longer available: another statement ran on the "
-                            "connection before they were all read.");
-    FetchRow();
-}
-
-void FreeTdsResultSet::Close() {
-    if (session_ != nullptr)
-        session_->StreamClosed(this);
-    session_ = nullptr;
-    rows_.clear();
-    current_ = 0;
-}
 
 } // namespace
 

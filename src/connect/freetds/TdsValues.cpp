@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace veltrane::tds {
@@ -433,17 +434,17 @@ DbValue DecodeValue(const ColumnType& c, const unsigned char* data, std::int64_t
     // unitext arrives as an image column in UTF-16 that FreeTDS does not convert.
     if (c.wireType == kImage && c.userType == kUserUniText)
         return DbValue::Text(Utf8FromUtf16(data, length));
-    const std::string bytes(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
+    std::string bytes(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
     switch (AdoTypeOf(c)) {
     case AdoType::Binary:
     case AdoType::VarBinary:
     case AdoType::LongVarBinary:
-        return DbValue::Binary(bytes);
+        return DbValue::Binary(std::move(bytes));
     case AdoType::Empty:
         throw DatabaseError("Unsupported Sybase ASE column type " + std::to_string(c.wireType) +
                             ".");
     default:
-        return DbValue::Text(bytes);
+        return DbValue::Text(std::move(bytes));
     }
 }
 

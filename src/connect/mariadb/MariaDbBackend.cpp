@@ -9,13 +9,17 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mysql.h>
 #include <optional>
+#include <poll.h>
+#include <sys/socket.h>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -899,11 +903,63 @@ bool ReadsRows(std::string_view statement) {
 
 constexpr unsigned kUnsupportedInPreparedProtocol = 1295; // ER_UNSUPPORTED_PS
 
+// mysql_stmt_store_result, but through the client's non-blocking interface (the connection was
+// opened with MYSQL_OPT_NONBLOCK), calling `rowsArriving` between its reads and while it waits
+// for the server, so that the caller's window stays responsive while a large result arrives.
+// Returns what mysql_stmt_store_result would.
+constexpr int kCallBackReceiveBufferBytes = 64 * 1024;
+
+int StoreResultCallingBack(MYSQL* mysql, MYSQL_STMT* stmt,
+                           const std::function<void()>& rowsArriving) {
+    constexpr int kSliceMilliseconds = 5;
+    int result = 0;
+    int status = mysql_stmt_store_result_start(&result, stmt);
+    while (status != 0) {
+        rowsArriving();
+        pollfd wait{mysql_get_socket(mysql), 0, 0};
+        if (status & MYSQL_WAIT_READ) {
+            wait.events |= POLLIN;
+        }
+        if (status & MYSQL_WAIT_WRITE) {
+            wait.events |= POLLOUT;
+        }
+        if (status & MYSQL_WAIT_EXCEPT) {
+            wait.events |= POLLPRI;
+        }
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::chrono::milliseconds(mysql_get_timeout_value_ms(mysql));
+        int ready = 0;
+        for (;;) {
+            const int polled = poll(&wait, 1, kSliceMilliseconds);
+            if (polled > 0) {
+                if (wait.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
+                    ready |= MYSQL_WAIT_READ;
+                }
+                if (wait.revents & POLLOUT) {
+                    ready |= MYSQL_WAIT_WRITE;
+                }
+                if (wait.revents & POLLPRI) {
+                    ready |= MYSQL_WAIT_EXCEPT;
+                }
+                break;
+            }
+            if ((status & MYSQL_WAIT_TIMEOUT) && std::chrono::steady_clock::now() >= deadline) {
+                ready = MYSQL_WAIT_TIMEOUT;
+                break;
+            }
+            rowsArriving();
+        }
+        status = mysql_stmt_store_result_cont(&result, stmt, ready);
+    }
+    return result;
+}
+
 class MariaDbBackend final : public ConnectionBackend {
 public:
     MariaDbBackend(std::shared_ptr<Session> session, const ConnectionOptions& options)
         : session_(std::move(session))
-        , clientCursor_(options.cursorLocation == CursorLocation::Client) {}
+        , clientCursor_(options.cursorLocation == CursorLocation::Client)
+        , rowRead_(options.rowRead) {}
 
     ~MariaDbBackend() override { Close(); }
 
@@ -992,7 +1048,11 @@ private:
             mysql_stmt_close(stmt);
             return std::nullopt;
         }
-        if (mysql_stmt_execute(stmt) != 0 || (buffered && mysql_stmt_store_result(stmt) != 0)) {
+        const auto store = [&] {
+            return rowRead_ ? StoreResultCallingBack(mysql, stmt, rowRead_)
+                            : mysql_stmt_store_result(stmt);
+        };
+        if (mysql_stmt_execute(stmt) != 0 || (buffered && store() != 0)) {
             DatabaseError error = StatementError(stmt, statement);
             mysql_stmt_close(stmt);
             throw error;
@@ -1043,6 +1103,7 @@ private:
 
     std::shared_ptr<Session> session_;
     bool clientCursor_;
+    std::function<void()> rowRead_;
 };
 
 const char* OptionalText(const std::string& text) {
@@ -1104,6 +1165,11 @@ std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& ta
     const unsigned int protocol = MYSQL_PROTOCOL_TCP;
     mysql_optionsv(mysql, MYSQL_OPT_PROTOCOL, &protocol);
     mysql_optionsv(mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    if (options.rowRead) {
+        // Stored results are then read in steps (StoreResultCallingBack); every other call
+        // of the client still blocks as usual.
+        mysql_optionsv(mysql, MYSQL_OPT_NONBLOCK, 0);
+    }
     const unsigned commandSeconds = Seconds(options.commandTimeoutSeconds);
     const std::string setup = SessionSetup(commandSeconds);
     mysql_optionsv(mysql, MYSQL_INIT_COMMAND, setup.c_str());
@@ -1134,6 +1200,14 @@ std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& ta
         }
         // A connection that did not open is refused, never "lost".
         throw DatabaseError(message, static_cast<int>(code));
+    }
+    if (options.rowRead) {
+        // A small receive window keeps the server from running far ahead of the client, so
+        // that reading a large result returns to StoreResultCallingBack every few dozen
+        // kilobytes instead of parsing megabytes the server had already sent in one go.
+        const int receiveBuffer = kCallBackReceiveBufferBytes;
+        setsockopt(mysql_get_socket(mysql), SOL_SOCKET, SO_RCVBUF, &receiveBuffer,
+                   sizeof receiveBuffer);
     }
     if (mysql_real_query(mysql, "SELECT @@max_allowed_packet", 27) != 0) {
         throw ClientError(mysql);

@@ -208,6 +208,7 @@ TEST(AseConnection, CommandTimeoutCancelsTheStatementAndKeepsTheConnection) {
         ADD_FAILURE() << "the batch finished within the timeout";
     } catch (const DatabaseError& e) {
         EXPECT_EQ(e.NativeError(), 20003);
+        EXPECT_FALSE(e.ConnectionLost()) << e.what();
         EXPECT_NE(std::string(e.what()).find("timeout"), std::string::npos) << e.what();
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));

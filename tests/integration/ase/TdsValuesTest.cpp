@@ -1,11 +1,13 @@
-// Decoding of FreeTDS's native value layouts, without a server.
+// Decoding of FreeTDS's native value layouts and the packed client-side rows, without a server.
 
+#include "connect/freetds/PackedRows.h"
 #include "connect/freetds/TdsValues.h"
 
 #include "connect/DatabaseError.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 namespace veltrane::tds {
@@ -221,6 +223,58 @@ TEST(TdsValues, UnitextIsConvertedFromUtf16) {
     EXPECT_EQ(Decode(kImage, unpaired, 20), DbValue::Binary(std::string("\x00\xd8"
                                                                         "b\0",
                                                                         4)));
+}
+
+} // namespace
+} // namespace veltrane::tds
+
+namespace veltrane::tds {
+namespace {
+
+// Client-side rows kept as raw bytes: every field comes back exactly (NULL apart from empty,
+// lengths around the one-, two- and three-byte length headers, fields larger than a shared
+// block), and the rows take little more room than their bytes.
+TEST(PackedRows, FieldsComeBackExactlyAndCompactly) {
+    const std::vector<std::size_t> lengths = {0, 1, 4, 127, 128, 16383, 16384, 300000};
+    PackedRows rows;
+    std::size_t payload = 0;
+    std::vector<std::vector<std::string>> appended;
+    for (std::size_t r = 0; r < 800; ++r) {
+        std::vector<std::string> values;
+        std::vector<RawField> fields;
+        const std::size_t big = lengths[r % lengths.size()];
+        values.push_back(std::string(big, static_cast<char>('a' + r % 26)));
+        values.push_back(std::to_string(r));
+        values.push_back(""); // becomes NULL below when r is odd
+        for (std::size_t f = 0; f < values.size(); ++f) {
+            const auto* data = reinterpret_cast<const unsigned char*>(values[f].data());
+            fields.push_back(f == 2 && r % 2 ? RawField{} : RawField{data, values[f].size()});
+            payload += values[f].size();
+        }
+        rows.Append(fields);
+        appended.push_back(std::move(values));
+    }
+    ASSERT_EQ(rows.RowCount(), appended.size());
+    std::vector<RawField> read;
+    for (std::size_t r = 0; r < appended.size(); ++r) {
+        rows.Read(r, read);
+        ASSERT_EQ(read.size(), 3u);
+        for (std::size_t f = 0; f < 3; ++f) {
+            SCOPED_TRACE(testing::Message() << "row " << r << " field " << f);
+            if (f == 2 && r % 2) {
+                EXPECT_EQ(read[f].data, nullptr);
+                continue;
+            }
+            ASSERT_NE(read[f].data, nullptr);
+            EXPECT_TRUE(std::string(reinterpret_cast<const char*>(read[f].data), read[f].length) ==
+                        appended[r][f]);
+        }
+    }
+    // Each field's length header, the row index, and at most one partly filled shared block.
+    EXPECT_LT(rows.AllocatedBytes(), payload + payload / 10 + (4u << 20));
+    rows.Clear();
+    EXPECT_EQ(rows.RowCount(), 0u);
+    EXPECT_EQ(rows.AllocatedBytes(), 0u);
 }
 
 } // namespace

@@ -102,6 +102,7 @@ void ServerProcess::Start(const std::vector<Login>& logins, std::chrono::millise
     for (const Login& login : logins) {
         args.insert(args.end(), {"--user", login.user, "--password", login.password});
     }
+    args.insert(args.end(), options_.begin(), options_.end());
     auto argv = CStrings(args); // built before fork: the child may only exec
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0)

@@ -37,6 +37,9 @@ public:
     // The data directory is removed unless `keepData`.
     int Stop(std::chrono::milliseconds timeout = std::chrono::seconds(20), bool keepData = false);
 
+    // Further command-line options for the next Start (--charset iso_1).
+    void SetOptions(std::vector<std::string> options) { options_ = std::move(options); }
+
     bool Running() const { return pid_ > 0; }
     int Port() const { return port_; }
     const std::filesystem::path& DataDirectory() const { return dataDirectory_; }
@@ -53,6 +56,7 @@ private:
     int port_ = 0;
     int stdoutFd_ = -1;
     std::filesystem::path dataDirectory_;
+    std::vector<std::string> options_;
     std::string listeningLine_;
     std::thread drainer_;
     std::mutex outputMutex_;

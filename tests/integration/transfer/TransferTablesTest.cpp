@@ -340,6 +340,46 @@ TEST_P(TransferTablesTest, NoCurrentEntryAndNothingSelected) {
     EXPECT_EQ(Texts(D().target, name), (std::vector<std::string>{"absent"}));
 }
 
+// The source table is read whole before its first row is written; the source connection calls
+// back while the rows arrive (the window yields there), and the rows still all arrive.
+TEST_P(TransferTablesTest, SourceReadCallsBackWhileRowsArrive) {
+    const std::string name = TableName("read_back");
+    DropLater(D().source, name);
+    Session setup = Open(D().source);
+    const bool mysql = D().source == Server::MySQL;
+    setup.Run(std::string(mysql ? "CREATE TABLE " : "create table ") + Quote(D().source, name) +
+              (mysql ? " (id INT, t TEXT)" : " (id int, t text)"));
+    const std::string filler(2000, 'x');
+    std::string batch;
+    for (int i = 1; i <= 4000; ++i) {
+        const std::string values = "(" + std::to_string(i) + ", '" + filler + "')";
+        batch += mysql ? (batch.empty() ? "INSERT INTO " + Quote(D().source, name) + " VALUES "
+                                        : std::string(", ")) +
+                             values
+                       : "insert into " + Quote(D().source, name) + " values " + values + "\n";
+        if (i % 200 == 0) {
+            setup.Run(batch);
+            batch.clear();
+        }
+    }
+
+    int callbacks = 0;
+    Connection source;
+    source.SetCursorLocation(CursorLocation::Client);
+    source.SetRowReadCallback([&] { ++callbacks; });
+    source.Open(mysql ? MySQLConnectionStringFor(At(D().source))
+                      : SybaseConnectionStringFor(At(D().source)));
+    auto rows = source.Execute("SELECT * FROM " + Quote(D().source, name));
+    EXPECT_GT(callbacks, 0);
+    ASSERT_EQ(rows->RecordCount(), 4000);
+    long long sum = 0;
+    for (; !rows->IsEOF(); rows->MoveNext()) {
+        sum += std::stoll(rows->Value(0).ToText());
+        EXPECT_EQ(rows->Value(1).ToText().size(), filler.size());
+    }
+    EXPECT_EQ(sum, 4000LL * 4001 / 2);
+}
+
 INSTANTIATE_TEST_SUITE_P(Directions, TransferTablesTest, ::testing::Values(kToSybase, kToMySQL),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -411,6 +411,31 @@ TEST_F(ValuesTest, LongLiteralIntoTextIsKeptWhole) {
     EXPECT_EQ(Error("create table big (v varchar(16385))").number, 131);
 }
 
+// A string expression's result is cut at 16384 bytes without an error, and text cannot be
+// concatenated: neither a text column nor a literal over 16384 bytes, which is text.
+TEST_F(ValuesTest, ConcatenationStopsAt16384BytesAndRefusesText) {
+    Ok("create table t (tx text null, v varchar(300) null)");
+    Ok("insert t values ('small', 'v')");
+    const std::string half(9000, 'a');
+    const std::string over(16385, 'b');
+    EXPECT_EQ(Scalar("select datalength('" + half + "' + '" + half + "')").integer, 16384);
+    EXPECT_EQ(Scalar("select datalength(v + '" + half + "' + '" + half + "') from t").integer,
+              16384);
+    const std::string binaryHalf = "0x" + std::string(18000, 'f');
+    EXPECT_EQ(Scalar("select datalength(" + binaryHalf + " + " + binaryHalf + ")").integer,
+              16384);
+    Ok("insert t (tx) values ('" + half + "' + '" + half + "')");
+    EXPECT_EQ(Scalar("select datalength(tx) from t where v is null").integer, 16384);
+    const std::string refused[] = {"'" + over + "' + 'c'", "'c' + '" + over + "'", "tx + 'c'",
+                                   "v + tx"};
+    for (const std::string& expression : refused) {
+        SCOPED_TRACE(expression.substr(0, 20));
+        const Message m = Error("select " + expression + " from t");
+        EXPECT_EQ(m.number, 403);
+        EXPECT_NE(m.text.find("TEXT"), std::string::npos) << m.text;
+    }
+}
+
 TEST_F(ValuesTest, ManySingleRowInsertsAllArrive) {
     Ok("create table t (id int, name varchar(40), amount numeric(12,2), at datetime null)");
     const int n = 2000;

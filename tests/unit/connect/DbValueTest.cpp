@@ -37,6 +37,37 @@ TEST(DbValueText, FloatingPointIsShortestRoundTrip) {
     EXPECT_EQ(std::strtof(DbValue::Single(1.0f / 3.0f).ToText().c_str(), nullptr), 1.0f / 3.0f);
 }
 
+// A server reads a float's text as a double, refuses it beyond the float range and otherwise
+// narrows it: every float must come back from that, the extremes included, in the shortest
+// form where that form already does.
+TEST(DbValueText, SinglePrecisionReadsBackThroughADouble) {
+    constexpr float kMax = std::numeric_limits<float>::max();
+    const struct {
+        float value;
+        const char* text; // nullptr: only the reading back is checked
+    } cases[] = {
+        {kMax, "3.402823466e+38"},
+        {-kMax, "-3.402823466e+38"},
+        {std::nextafter(kMax, 0.0f), "3.4028233e+38"},
+        {std::numeric_limits<float>::min(), "1.1754944e-38"},
+        {std::numeric_limits<float>::denorm_min(), "1e-45"},
+        {0.1f, "0.1"},
+        {16777216.0f, "16777216"},
+        {-0.0f, "-0"},
+        {1.0f / 3.0f, nullptr},
+        {3.0e38f, nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::string text = DbValue::Single(c.value).ToText();
+        if (c.text != nullptr) {
+            EXPECT_EQ(text, c.text);
+        }
+        const double read = std::strtod(text.c_str(), nullptr);
+        EXPECT_LE(std::fabs(read), kMax) << text;
+        EXPECT_EQ(static_cast<float>(read), c.value) << text;
+    }
+}
+
 TEST(DbValueText, DatesAndTimesWithAndWithoutFractions) {
     EXPECT_EQ(DbValue::Date({2024, 2, 29}).ToText(), "2024-02-29");
     EXPECT_EQ(DbValue::Date({1, 1, 1}).ToText(), "0001-01-01");

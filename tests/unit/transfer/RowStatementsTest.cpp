@@ -233,6 +233,48 @@ TEST(InsertRowStatement, RandomHostileTextsComeOutAsExactlyTheirOwnLiterals) {
     }
 }
 
+// ASE cuts a joined literal, like any expression, at 16384 bytes without an error: a value
+// is split only while it stays within that; a longer one that needs the split is refused,
+// and a longer one without it goes out as one literal.
+TEST(InsertRowStatement, SplitLiteralsTowardSybaseStayWithin16384Bytes) {
+    const auto withBreak = [](std::size_t bytes) {
+        std::string text = "it's \\\n";
+        text.resize(bytes, 'x');
+        return text;
+    };
+    const struct {
+        std::string value;
+        bool refused;
+        bool split;
+    } cases[] = {
+        {withBreak(16384), false, true},
+        {withBreak(16385), true, false},
+        {withBreak(100000), true, false},
+        {std::string(100000, '\\') + "x\n", false, false},
+        {std::string(100000, 'y') + "\\", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value.size());
+        const std::vector<DbValue> row = {DbValue::Int(1), DbValue::Text(c.value)};
+        if (c.refused) {
+            try {
+                InsertRowStatement(ToSybase, "t", row);
+                ADD_FAILURE() << "no error";
+            } catch (const DatabaseError& e) {
+                EXPECT_NE(std::string(e.what()).find("16384"), std::string::npos) << e.what();
+            }
+            // The other direction needs no split and takes any length.
+            EXPECT_NO_THROW(InsertRowStatement(ToMySQL, "t", row));
+            continue;
+        }
+        const std::string sql = InsertRowStatement(ToSybase, "t", row);
+        EXPECT_EQ(sql.find("' + '") != std::string::npos, c.split);
+        const auto items = ReadValues(sql, "INSERT INTO [t] VALUES(", true);
+        ASSERT_EQ(items.size(), 2u);
+        EXPECT_TRUE(items[1] == "'" + c.value);
+    }
+}
+
 TEST(InsertRowStatement, HostileValuesAreWrittenUnchangedApartFromDoubledQuotes) {
     const std::string nul("a\0b\0", 4);
     const std::vector<DbValue> row = {

@@ -218,26 +218,38 @@ Datum SessionImpl::EvalArithmetic(const std::string& op, const Datum& a, const D
     r.value.isNull = anyNull;
 
     if (IsStringType(ta) && IsStringType(tb) && op == "+") {
+        // Text cannot be concatenated, and a literal over 16384 bytes is text.
+        for (const Datum* operand : {&a, &b}) {
+            if (IsLargeType(operand->type.type) || operand->type.length > kMaxExpressionBytes) {
+                throw EngineError(403, 16,
+                                  "Invalid operator for datatype op: + type: " +
+                                      TypeName(IsUniType(operand->type.type) ? AseType::UniText
+                                                                             : AseType::Text) +
+                                      ".");
+            }
+        }
         const bool uni = IsUniType(ta) || IsUniType(tb);
-        const bool large = IsLargeType(ta) || IsLargeType(tb);
-        r.type.type = large ? (uni ? AseType::UniText : AseType::Text)
-                            : (uni ? AseType::UniVarChar : AseType::VarChar);
-        r.type.length = large ? 0 : std::min(16384, a.type.length + b.type.length);
+        r.type.type = uni ? AseType::UniVarChar : AseType::VarChar;
+        r.type.length = std::min(kMaxExpressionBytes, a.type.length + b.type.length);
         if (!sqlNull_) {
             // ASE concatenates NULL as an empty string unless `set sqlnull on`.
             r.type.nullable = a.type.nullable && b.type.nullable;
             r.value.isNull = a.value.isNull && b.value.isNull;
         }
         if (!r.value.isNull) {
-            r.value.bytes = a.value.bytes + b.value.bytes;
+            // Cut without an error, as ASE does with every longer string result (unicode
+            // types count two bytes a UTF-16 unit).
+            const std::string joined = a.value.bytes + b.value.bytes;
+            r.value.bytes = uni ? CutUtf16Units(joined, kMaxExpressionBytes / 2)
+                                : CutUtf8Bytes(joined, kMaxExpressionBytes);
         }
         return r;
     }
     if (IsBinaryType(ta) && IsBinaryType(tb) && op == "+") {
         r.type.type = AseType::VarBinary;
-        r.type.length = std::min(16384, a.type.length + b.type.length);
+        r.type.length = std::min(kMaxExpressionBytes, a.type.length + b.type.length);
         if (!anyNull) {
-            r.value.bytes = a.value.bytes + b.value.bytes;
+            r.value.bytes = (a.value.bytes + b.value.bytes).substr(0, kMaxExpressionBytes);
         }
         return r;
     }
@@ -473,7 +485,7 @@ Datum SessionImpl::EvalFunction(const Expr& e, const RowContext& ctx) {
         needString(a[0]);
         Datum r;
         r.type.type = IsUniType(a[0].type.type) ? AseType::UniVarChar : AseType::VarChar;
-        r.type.length = 16384;
+        r.type.length = kMaxExpressionBytes;
         r.type.nullable = true;
         if (a[0].value.isNull || a[1].value.isNull) {
             return r;
@@ -484,10 +496,10 @@ Datum SessionImpl::EvalFunction(const Expr& e, const RowContext& ctx) {
         }
         r.value.isNull = false;
         std::string out;
-        for (std::int64_t i = 0; i < n.value.integer && out.size() < 16384; ++i) {
+        for (std::int64_t i = 0; i < n.value.integer && out.size() < kMaxExpressionBytes; ++i) {
             out += a[0].value.bytes;
         }
-        r.value.bytes = CutUtf8Bytes(out, 16384);
+        r.value.bytes = CutUtf8Bytes(out, kMaxExpressionBytes);
         return r;
     }
     if (f == "object_id") {

@@ -91,6 +91,9 @@ std::string FormatDatum(const Datum& d, int style = 0);
 std::size_t Utf16Length(std::string_view utf8);
 std::size_t Utf8CharCount(std::string_view utf8);
 std::string CutUtf8Bytes(std::string_view utf8, std::size_t maxBytes);
+
+// The longest result of a character or binary expression; ASE cuts longer ones silently.
+inline constexpr int kMaxExpressionBytes = 16384;
 std::string CutUtf16Units(std::string_view utf8, std::size_t maxUnits);
 
 // Bytes a value occupies as ASE counts them for datalength().

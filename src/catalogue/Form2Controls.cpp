@@ -1,0 +1,78 @@
+#include "catalogue/Form2Controls.h"
+
+#include <QFocusEvent>
+#include <cmath>
+#include <stdexcept>
+
+namespace veltrane {
+
+namespace {
+// Steps of the drawn bar per percent.
+constexpr int kStepsPerPercent = 100;
+} // namespace
+
+TableListBox::TableListBox(QWidget* parent)
+    : QListWidget(parent) {
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSortingEnabled(false); // entries are placed by AddItem, ignoring letter case
+}
+
+QListWidgetItem& TableListBox::Item(int index) const {
+    QListWidgetItem* entry = item(index);
+    if (entry == nullptr)
+        throw std::out_of_range("no list entry at this position");
+    return *entry;
+}
+
+QString TableListBox::Text(int index) const {
+    return Item(index).text();
+}
+
+bool TableListBox::IsSelected(int index) const {
+    return Item(index).isSelected();
+}
+
+void TableListBox::SetSelected(int index, bool selected) {
+    Item(index).setSelected(selected);
+}
+
+void TableListBox::AddItem(const QString& name) {
+    const bool hadCurrent = currentRow() >= 0;
+    insertItem(SortedInsertPosition(Texts(), name), name);
+    if (!hadCurrent)
+        setCurrentRow(-1, QItemSelectionModel::NoUpdate);
+}
+
+void TableListBox::RemoveItem(int index) {
+    const bool wasCurrent = currentRow() == index;
+    delete &Item(index);
+    // Qt would move the current entry to a neighbour, which the user never picked.
+    if (wasCurrent)
+        setCurrentRow(-1, QItemSelectionModel::NoUpdate);
+}
+
+void TableListBox::Clear() {
+    clear();
+}
+
+void TableListBox::focusInEvent(QFocusEvent* event) {
+    const bool hadCurrent = currentRow() >= 0;
+    QListWidget::focusInEvent(event);
+    if (!hadCurrent && event->reason() != Qt::MouseFocusReason)
+        setCurrentRow(-1, QItemSelectionModel::NoUpdate);
+}
+
+PercentProgressBar::PercentProgressBar(QWidget* parent)
+    : QProgressBar(parent) {
+    setRange(0, 100 * kStepsPerPercent);
+    setValue(0);
+}
+
+void PercentProgressBar::SetPercent(double percent) {
+    if (!(percent >= 0 && percent <= 100))
+        throw std::invalid_argument("progress outside 0 to 100");
+    percent_ = percent;
+    setValue(static_cast<int>(std::lround(percent * kStepsPerPercent)));
+}
+
+} // namespace veltrane

@@ -1,0 +1,85 @@
+#include "catalogue/TableCatalogue.h"
+
+#include "app/Yield.h"
+#include "connect/Connection.h"
+#include "transfer/SqlText.h"
+
+#include <memory>
+
+namespace veltrane {
+
+namespace {
+constexpr int kMySQLNoSuchTable = 1051;
+constexpr int kSybaseNoSuchTable = 3701;
+
+// A name as the list shows it. MySQL reports names in binary columns when the server runs a
+// binary character set; those bytes are the name in UTF-8 all the same.
+QString NameText(const DbValue& value) {
+    if (value.GetKind() == DbValue::Kind::Binary)
+        return QString::fromStdString(value.AsBinary().bytes);
+    return QString::fromStdString(value.ToText());
+}
+} // namespace
+
+void ListMySQLTables(TableList& list, const ConnectionProfile& mysqlProfile) {
+    const std::string statement = "SHOW TABLES;";
+    Connection connection;
+    // A client-side cursor, so that RecordCount is exact.
+    connection.SetCursorLocation(CursorLocation::Client);
+    connection.Open(MySQLConnectionString(mysqlProfile).toStdString());
+    std::unique_ptr<ResultSet> tables = connection.Execute(statement);
+    if (!tables)
+        throw DatabaseError("SHOW TABLES returned no result set.", 0, statement);
+    list.Clear();
+    const std::int64_t rows = tables->RecordCount();
+    for (std::int64_t i = 1; i <= rows; ++i) {
+        Yield();
+        list.AddItem(NameText(tables->Value(0)));
+        tables->MoveNext();
+    }
+    tables->Close();
+}
+
+void ListSybaseTables(TableList& list, const ConnectionProfile& sybaseProfile) {
+    Connection connection;
+    connection.Open(SybaseConnectionString(sybaseProfile).toStdString());
+    std::unique_ptr<ResultSet> schema = connection.OpenSchema(SchemaKind::Tables);
+    list.Clear();
+    const int typeField = schema->FieldIndex("TABLE_TYPE");
+    const int nameField = schema->FieldIndex("TABLE_NAME");
+    while (!schema->IsEOF()) {
+        if (NameText(schema->Value(typeField)) == QStringLiteral("TABLE")) {
+            Yield();
+            const QString name = NameText(schema->Value(nameField));
+            if (!IsSybaseSystemTableName(name))
+                list.AddItem(name);
+        }
+        schema->MoveNext();
+    }
+    schema->Close();
+    connection.Close();
+}
+
+bool IsSybaseSystemTableName(const QString& name) {
+    return name.startsWith(QStringLiteral("sys"), Qt::CaseInsensitive);
+}
+
+std::string MySQLDropTableStatement(const QString& name) {
+    return "DROP TABLE " + QuoteMySQLIdentifier(name.toStdString()) + ";";
+}
+
+std::string SybaseDropTableStatement(const QString& name) {
+    return "DROP TABLE " + QuoteSybaseIdentifier(name.toStdString());
+}
+
+std::string MySQLRenameTableStatement(const QString& oldName, const QString& newName) {
+    return "RENAME TABLE " + QuoteMySQLIdentifier(oldName.toStdString()) + " TO " +
+           QuoteMySQLIdentifier(newName.toStdString()) + ";";
+}
+
+bool IsNoSuchTableError(const DatabaseError& error, ServerKind server) {
+    const int noSuchTable = server == ServerKind::MySQL ? kMySQLNoSuchTable : kSybaseNoSuchTable;
+    return !error.ConnectionLost() && error.NativeError() == noSuchTable;
+}
+
+} // namespace veltrane

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "catalogue/TableList.h"
+#include "connect/ConnectionProfile.h"
+#include "connect/ConnectionString.h"
+#include "connect/DatabaseError.h"
+
+#include <string>
+
+namespace veltrane {
+
+// Fills `list` with the tables and views of the MySQL database ("SHOW TABLES;"). The list is
+// cleared only once the connection and the statement have succeeded, so a failure before that
+// leaves the earlier entries; every failure throws to the caller. Yields once per row.
+void ListMySQLTables(TableList& list, const ConnectionProfile& mysqlProfile);
+
+// Fills `list` with the user tables of the Sybase ASE database from the tables schema: rows of
+// type "TABLE" exactly, without ASE's own tables. Owners are not read, so two owners' tables of
+// one name are listed twice. Same clearing and failure rule as ListMySQLTables.
+void ListSybaseTables(TableList& list, const ConnectionProfile& sybaseProfile);
+
+// ASE's system tables all begin with "sys"; a user table that merely contains those letters
+// (ecosystem, my_sys_log) is the user's.
+bool IsSybaseSystemTableName(const QString& name);
+
+// The statements of the drop and rename handlers, with every name quoted so that no character
+// in it can end its quotes early.
+std::string MySQLDropTableStatement(const QString& name);
+std::string SybaseDropTableStatement(const QString& name);
+std::string MySQLRenameTableStatement(const QString& oldName, const QString& newName);
+
+// True when a DROP TABLE failed only because the table is already gone (MySQL 1051, ASE 3701):
+// the list entry is then stale and can go.
+bool IsNoSuchTableError(const DatabaseError& error, ServerKind server);
+
+} // namespace veltrane
