@@ -366,10 +366,21 @@ void FreeTdsResultSet::Start(const std::function<void()>& rowRead) {
             Decode();
         return;
     }
-    while (ReadRow()) {
-        rows_.Append(raw_);
-        if (rowRead)
-            rowRead();
+    try {
+        while (ReadRow()) {
+            rows_.Append(raw_);
+            if (rowRead)
+                rowRead();
+        }
+    } catch (...) {
+        // Failed here rather than in the read (the callback, memory): the rest of the results
+        // is still on its way and would block the connection's next statement.
+        if (reading_) {
+            reading_ = false;
+            if (!link_->Dead())
+                dbcancel(link_->proc);
+        }
+        throw;
     }
     onRow_ = rows_.RowCount() > 0;
     if (onRow_) {
