@@ -45,7 +45,9 @@ void AppendDate(std::string& out, const DateValue& d) {
     if (d.year < 0) {
         out.push_back('-');
     }
-    AppendPadded(out, static_cast<unsigned>(d.year < 0 ? -d.year : d.year), 4);
+    // Negated as unsigned: -INT_MIN does not fit an int.
+    const auto year = static_cast<unsigned>(d.year);
+    AppendPadded(out, d.year < 0 ? 0u - year : year, 4);
     out.push_back('-');
     AppendPadded(out, d.month, 2);
     out.push_back('-');
