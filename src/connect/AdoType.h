@@ -48,4 +48,26 @@ enum class AdoType : std::int16_t {
     LongVarBinary = 205,
 };
 
+// The decimal digits of the largest value of an integer type (the precision ADO reports for
+// it); 0 for every other type.
+constexpr int IntegerPrecision(AdoType type) {
+    switch (type) {
+    case AdoType::TinyInt:
+    case AdoType::UnsignedTinyInt:
+        return 3;
+    case AdoType::SmallInt:
+    case AdoType::UnsignedSmallInt:
+        return 5;
+    case AdoType::Integer:
+    case AdoType::UnsignedInt:
+        return 10;
+    case AdoType::BigInt:
+        return 19;
+    case AdoType::UnsignedBigInt:
+        return 20;
+    default:
+        return 0;
+    }
+}
+
 } // namespace veltrane

@@ -33,7 +33,7 @@ void Connection::Open(const std::string& connectionString) {
 
 ConnectionBackend& Connection::OpenBackend() {
     if (!backend_) {
-        throw DatabaseError("Operation is not allowed when the object is closed.");
+        throw ObjectClosedError();
     }
     return *backend_;
 }

@@ -1,5 +1,6 @@
 #include "connect/ConnectionString.h"
 
+#include "connect/CaseInsensitive.h"
 #include "connect/DatabaseError.h"
 
 #include <algorithm>
@@ -10,13 +11,6 @@
 
 namespace veltrane {
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
 
 std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) {

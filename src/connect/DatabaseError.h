@@ -40,4 +40,19 @@ private:
     FailureKind kind_;
 };
 
+// The failures that every connection and result set reports in the same words, whichever
+// server it talks to.
+inline DatabaseError ObjectClosedError() {
+    return DatabaseError("Operation is not allowed when the object is closed.");
+}
+inline DatabaseError NoCurrentRecordError() {
+    return DatabaseError("Either BOF or EOF is True, or the current record has been deleted. "
+                         "Requested operation requires a current record.");
+}
+inline DatabaseError UnknownFieldError(const std::string& nameOrOrdinal) {
+    return DatabaseError("Item cannot be found in the collection corresponding to the requested "
+                         "name or ordinal: " +
+                         nameOrOrdinal);
+}
+
 } // namespace veltrane

@@ -45,7 +45,9 @@ void AppendDate(std::string& out, const DateValue& d) {
     if (d.year < 0) {
         out.push_back('-');
     }
-    AppendPadded(out, static_cast<unsigned>(d.year < 0 ? -d.year : d.year), 4);
+    // Negated as unsigned: -INT_MIN does not fit an int.
+    const auto year = static_cast<unsigned>(d.year);
+    AppendPadded(out, d.year < 0 ? 0u - year : year, 4);
     out.push_back('-');
     AppendPadded(out, d.month, 2);
     out.push_back('-');
@@ -67,17 +69,16 @@ void AppendTime(std::string& out, const TimeValue& t) {
     }
 }
 
-void AppendHex(std::string& out, const std::string& bytes) {
+} // namespace
+
+void AppendHexDigits(std::string& out, std::string_view bytes) {
     static constexpr char digits[] = "0123456789abcdef";
-    out.reserve(out.size() + 2 + bytes.size() * 2);
-    out.append("0x");
+    out.reserve(out.size() + bytes.size() * 2);
     for (unsigned char c : bytes) {
         out.push_back(digits[c >> 4]);
         out.push_back(digits[c & 0x0f]);
     }
 }
-
-} // namespace
 
 std::string DbValue::ToText() const {
     std::string out;
@@ -111,7 +112,8 @@ void DbValue::AppendText(std::string& out) const {
         out.append(AsText());
         return;
     case Kind::Binary:
-        AppendHex(out, AsBinary().bytes);
+        out.append("0x");
+        AppendHexDigits(out, AsBinary().bytes);
         return;
     case Kind::Date:
         AppendDate(out, AsDate());

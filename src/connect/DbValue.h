@@ -123,6 +123,9 @@ private:
     Storage storage_;
 };
 
+// Appends two lower-case hex digits for each byte of `bytes`, nothing else.
+void AppendHexDigits(std::string& out, std::string_view bytes);
+
 // Returns `fallback` when `value` is Null, otherwise `value`.
 inline const DbValue& NullToDefault(const DbValue& value, const DbValue& fallback) {
     return value.IsNull() ? fallback : value;

@@ -19,14 +19,8 @@ void AppendValueLiteral(std::string& out, TransferDirection direction, const DbV
         return;
     case DbValue::Kind::Binary:
         if (direction == TransferDirection::ToMySQL) {
-            static constexpr char digits[] = "0123456789abcdef";
-            const std::string& bytes = value.AsBinary().bytes;
-            out.reserve(out.size() + 3 + 2 * bytes.size());
             out.append("X'");
-            for (unsigned char c : bytes) {
-                out.push_back(digits[c >> 4]);
-                out.push_back(digits[c & 0x0f]);
-            }
+            AppendHexDigits(out, value.AsBinary().bytes);
             out.push_back('\'');
             return;
         }

@@ -4,6 +4,7 @@
 #include "connect/DatabaseError.h"
 #include "connect/freetds/PackedRows.h"
 #include "connect/freetds/TdsValues.h"
+#include "transfer/SqlText.h"
 
 #include <atomic>
 #include <functional>
@@ -121,16 +122,6 @@ std::atomic<int> processCommandTimeout{-1};
 void SetCommandTimeout(int seconds) {
     if (processCommandTimeout.exchange(seconds) != seconds)
         dbsettime(seconds);
-}
-
-std::string QuoteName(const std::string& name) {
-    std::string quoted = "[";
-    for (char c : name) {
-        quoted += c;
-        if (c == ']')
-            quoted += ']';
-    }
-    return quoted + "]";
 }
 
 class FreeTdsResultSet;
@@ -252,8 +243,10 @@ struct TdsLink {
         }
     }
 
-    // Stops reading the stream, if there is one, so that the connection can do something else.
-    void ReleaseStream();
+    // Frees the connection from the stream, if there is one, so that it can do something else:
+    // with keepRows the stream's remaining rows are read into memory first (its result set
+    // stays whole), otherwise its result set is closed.
+    void ReleaseStream(bool keepRows);
 };
 
 // A result set that holds all its rows (client cursor), packed as raw bytes and decoded a row
@@ -276,8 +269,10 @@ public:
     }
     const DbValue& Value(int index) const override {
         CheckIndex(index);
+        if (closed_)
+            throw ObjectClosedError();
         if (IsEOF())
-            throw DatabaseError("No current row: the end of the rows has been reached.");
+            throw NoCurrentRecordError();
         return current_[static_cast<std::size_t>(index)];
     }
     std::int64_t RecordCount() const override {
@@ -295,16 +290,13 @@ public:
         CheckIndex(index);
         fields_[static_cast<std::size_t>(index)].name = std::move(name);
     }
-    // Called when another statement takes the connection away from a streaming result.
-    void Interrupt() {
-        reading_ = false;
-        interrupted_ = true;
-    }
+    // Reads the rest of a streaming result into memory, so that another statement can run.
+    void Drain();
 
 private:
     void CheckIndex(int index) const {
         if (index < 0 || index >= FieldCount())
-            throw DatabaseError("Field index " + std::to_string(index) + " is out of range.");
+            throw UnknownFieldError(std::to_string(index));
     }
     // Reads the next row from the server into `raw_`; false at the end of the rows.
     bool ReadRow();
@@ -324,22 +316,30 @@ private:
     std::vector<FieldInfo> fields_;
     std::vector<tds::ColumnType> types_;
     bool buffered_;
-    bool reading_ = true; // rows may still come from the server
-    bool interrupted_ = false;
+    bool reading_ = true;  // rows may still come from the server
+    bool drained_ = false; // server cursor: the remaining rows were read into rows_
+    bool closed_ = false;
     bool onRow_ = false;
-    tds::PackedRows rows_;      // client cursor: every row
-    std::size_t position_ = 0;  // client cursor: index of the current row
+    tds::PackedRows rows_;     // client cursor: every row
+    std::size_t position_ = 0; // client cursor: index of the current row
     std::vector<tds::RawField> raw_;
     std::vector<DbValue> current_;
 };
 
-void TdsLink::ReleaseStream() {
+void TdsLink::ReleaseStream(bool keepRows) {
     if (stream == nullptr)
         return;
-    stream->Interrupt();
-    stream = nullptr;
-    if (!Dead())
-        dbcancel(proc);
+    if (keepRows)
+        stream->Drain(); // reads to the end of the batch, which ends the stream
+    else
+        stream->Close(); // cancels the rest
+}
+
+void FreeTdsResultSet::Drain() {
+    position_ = 0;
+    while (ReadRow())
+        rows_.Append(raw_);
+    drained_ = true;
 }
 
 bool FreeTdsResultSet::ReadRow() {
@@ -366,10 +366,21 @@ void FreeTdsResultSet::Start(const std::function<void()>& rowRead) {
             Decode();
         return;
     }
-    while (ReadRow()) {
-        rows_.Append(raw_);
-        if (rowRead)
-            rowRead();
+    try {
+        while (ReadRow()) {
+            rows_.Append(raw_);
+            if (rowRead)
+                rowRead();
+        }
+    } catch (...) {
+        // Failed here rather than in the read (the callback, memory): the rest of the results
+        // is still on its way and would block the connection's next statement.
+        if (reading_) {
+            reading_ = false;
+            if (!link_->Dead())
+                dbcancel(link_->proc);
+        }
+        throw;
     }
     onRow_ = rows_.RowCount() > 0;
     if (onRow_) {
@@ -379,8 +390,10 @@ void FreeTdsResultSet::Start(const std::function<void()>& rowRead) {
 }
 
 void FreeTdsResultSet::MoveNext() {
+    if (closed_)
+        throw ObjectClosedError();
     if (IsEOF())
-        throw DatabaseError("MoveNext past the end of the rows.");
+        throw NoCurrentRecordError();
     onRow_ = false;
     current_.clear();
     if (buffered_) {
@@ -391,9 +404,14 @@ void FreeTdsResultSet::MoveNext() {
         }
         return;
     }
-    if (interrupted_)
-        throw DatabaseError("The rows are no longer available: another statement ran on the "
-                            "connection before they were all read.");
+    if (drained_) {
+        if (position_ < rows_.RowCount()) {
+            rows_.Read(position_++, raw_);
+            Decode();
+            onRow_ = true;
+        }
+        return;
+    }
     onRow_ = ReadRow();
     if (onRow_)
         Decode();
@@ -406,6 +424,7 @@ void FreeTdsResultSet::Close() {
             dbcancel(link_->proc);
     }
     reading_ = false;
+    closed_ = true;
     onRow_ = false;
     current_.clear();
     rows_.Clear();
@@ -455,7 +474,7 @@ public:
         dbsetuserdata(link_->proc, reinterpret_cast<BYTE*>(&messages));
         try {
             if (!target.database.empty())
-                Run("use " + QuoteName(target.database));
+                Run("use " + QuoteSybaseIdentifier(target.database));
             // Without this a server cuts every text value at 32 KB.
             Run("set textsize 2147483647");
         } catch (...) {
@@ -483,7 +502,7 @@ public:
     void Close() override {
         if (link_->proc == nullptr)
             return;
-        link_->ReleaseStream();
+        link_->ReleaseStream(false);
         DBPROCESS* proc = std::exchange(link_->proc, nullptr);
         dbsetuserdata(proc, nullptr);
         dbclose(proc);
@@ -493,13 +512,14 @@ private:
     std::unique_ptr<FreeTdsResultSet> Run(const std::string& statement, bool forceBuffer = false) {
         TdsLink& link = *link_;
         if (link.proc == nullptr)
-            throw DatabaseError("The connection is closed.", 0, statement);
-        link.ReleaseStream();
-        link.statement = statement;
-        link.messages.Clear();
+            throw ObjectClosedError();
+        // Refused before anything else, so that an open result stays as it was.
         if (statement.find('\0') != std::string::npos)
             throw DatabaseError("The statement contains a NUL character, which cannot be sent.", 0,
                                 statement);
+        link.ReleaseStream(true);
+        link.statement = statement;
+        link.messages.Clear();
         if (link.Dead())
             throw DatabaseError("The connection to the Sybase ASE server has been lost.", 0,
                                 statement, FailureKind::ConnectionLost);
@@ -563,6 +583,7 @@ private:
                                     0, link_->statement);
             }
             field.definedSize = type.size;
+            field.precision = IntegerPrecision(field.type);
             if (field.type == AdoType::Numeric) {
                 field.precision = info.Precision;
                 field.scale = info.Scale;
@@ -574,8 +595,8 @@ private:
             fields.push_back(std::move(field));
             types.push_back(type);
         }
-        auto result = std::make_unique<FreeTdsResultSet>(link_, std::move(fields),
-                                                         std::move(types), buffered);
+        auto result = std::make_unique<FreeTdsResultSet>(link_, std::move(fields), std::move(types),
+                                                         buffered);
         result->Start(options_.rowRead);
         return result;
     }

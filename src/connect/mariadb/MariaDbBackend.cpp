@@ -4,6 +4,7 @@
 // NO_BACKSLASH_ESCAPES (see SessionSetup).
 
 #include "connect/Backends.h"
+#include "connect/CaseInsensitive.h"
 #include "connect/DatabaseError.h"
 
 #include <algorithm>
@@ -715,11 +716,10 @@ public:
     const DbValue& Value(int index) const override {
         CheckIndex(index);
         if (closed_) {
-            throw DatabaseError("Operation is not allowed when the object is closed.");
+            throw ObjectClosedError();
         }
         if (eof_) {
-            throw DatabaseError("Either BOF or EOF is True, or the current record has been "
-                                "deleted. Requested operation requires a current record.");
+            throw NoCurrentRecordError();
         }
         return values_[static_cast<std::size_t>(index)];
     }
@@ -729,11 +729,10 @@ public:
 
     void MoveNext() override {
         if (closed_) {
-            throw DatabaseError("Operation is not allowed when the object is closed.");
+            throw ObjectClosedError();
         }
         if (eof_) {
-            throw DatabaseError("Either BOF or EOF is True, or the current record has been "
-                                "deleted. Requested operation requires a current record.");
+            throw NoCurrentRecordError();
         }
         Advance();
     }
@@ -773,9 +772,7 @@ private:
 
     void CheckIndex(int index) const {
         if (index < 0 || index >= FieldCount()) {
-            throw DatabaseError("Item cannot be found in the collection corresponding to the "
-                                "requested name or ordinal: " +
-                                std::to_string(index));
+            throw UnknownFieldError(std::to_string(index));
         }
     }
 
@@ -885,13 +882,8 @@ bool ReadsRows(std::string_view statement) {
         }
     }
     auto startsWith = [&](std::string_view word) {
-        if (statement.size() - i < word.size()) {
+        if (!EqualsIgnoringCase(statement.substr(i, word.size()), word)) {
             return false;
-        }
-        for (std::size_t k = 0; k < word.size(); ++k) {
-            if (std::toupper(static_cast<unsigned char>(statement[i + k])) != word[k]) {
-                return false;
-            }
         }
         const std::size_t after = i + word.size();
         return after == statement.size() ||
@@ -991,7 +983,7 @@ public:
 private:
     MYSQL* Handle(const std::string& statement) const {
         if (!session_->mysql) {
-            throw DatabaseError("Operation is not allowed when the object is closed.");
+            throw ObjectClosedError();
         }
         if (session_->lost) {
             throw DatabaseError(std::string("The connection to the MySQL server was lost: ") +

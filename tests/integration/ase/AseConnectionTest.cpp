@@ -177,9 +177,10 @@ TEST(AseConnection, StreamingResultAndConnectionReuse) {
     ASSERT_NE(rs, nullptr);
     EXPECT_EQ(rs->RecordCount(), -1);
     EXPECT_EQ(rs->Value(0), DbValue::Int(1));
-    // Another statement while rows are pending: it runs, and the old result says so.
+    // Another statement while rows are pending: it runs, and the old result keeps its rows.
     EXPECT_EQ(Scalar(*c, "select count(*) from vt_stream"), DbValue::Int(3));
-    EXPECT_THROW(rs->MoveNext(), DatabaseError);
+    rs->MoveNext();
+    EXPECT_EQ(rs->Value(0), DbValue::Int(2));
 
     auto all = c->Execute("select id from vt_stream order by id");
     ASSERT_NE(all, nullptr);

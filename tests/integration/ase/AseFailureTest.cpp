@@ -12,6 +12,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -118,6 +119,24 @@ TEST_F(AseFailure, ServerGoneIsALostConnection) {
         EXPECT_TRUE(lost.ConnectionLost()) << lost.what();
         EXPECT_NE(std::string(lost.what()).find("connection"), std::string::npos) << lost.what();
     }
+}
+
+// A row callback of a client-side read that throws part way (a cancelled operation) leaves the
+// connection ready for the next statement.
+TEST_F(AseFailure, ThrowingRowCallbackLeavesTheConnectionUsable) {
+    int rowsSeen = 0;
+    Connection c;
+    c.SetCursorLocation(CursorLocation::Client);
+    c.SetRowReadCallback([&] {
+        if (++rowsSeen == 5)
+            throw std::runtime_error("stopped by the caller");
+    });
+    c.Open("Provider=ASEOLEDB;Data Source=127.0.0.1:" + std::to_string(server_.Port()) +
+           ";User Id=" + kLogin.user + ";Password=" + kLogin.password + ";;Catalog=master");
+    MakeRows(c, "vt_callback", 10);
+    EXPECT_THROW(c.Execute("select id, filler from vt_callback"), std::runtime_error);
+    EXPECT_EQ(rowsSeen, 5);
+    EXPECT_EQ(Scalar(c, "select count(*) from vt_callback"), DbValue::Int(1024));
 }
 
 // A server whose character set is iso_1: FreeTDS converts between it and the program's UTF-8.

@@ -71,6 +71,7 @@ TEST(DbValueText, SinglePrecisionReadsBackThroughADouble) {
 TEST(DbValueText, DatesAndTimesWithAndWithoutFractions) {
     EXPECT_EQ(DbValue::Date({2024, 2, 29}).ToText(), "2024-02-29");
     EXPECT_EQ(DbValue::Date({1, 1, 1}).ToText(), "0001-01-01");
+    EXPECT_EQ(DbValue::Date({-2147483647 - 1, 1, 1}).ToText(), "-2147483648-01-01");
     EXPECT_EQ(DbValue::Time({false, 7, 5, 9, ""}).ToText(), "07:05:09");
     EXPECT_EQ(DbValue::Time({true, 838, 59, 59, "000000"}).ToText(), "-838:59:59.000000");
     EXPECT_EQ(DbValue::DateTime({{1999, 12, 31}, {false, 23, 59, 59, "997"}}).ToText(),

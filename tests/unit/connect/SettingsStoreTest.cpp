@@ -17,7 +17,7 @@ protected:
         struct stat info {};
         EXPECT_EQ(
             ::stat(QFile::encodeName(store.FilePath(kSettingsApplication)).constData(), &info), 0);
-        return info.st_mode & 0777;
+        return info.st_mode & 07777;
     }
 };
 
@@ -85,6 +85,30 @@ TEST_F(SettingsStoreTest, FileIsOwnerOnlyEvenWhenItExistedWithWiderMode) {
     store.SaveSetting(kSettingsApplication, kSettingsSection, QStringLiteral("ASEPassword"),
                       QStringLiteral("y"));
     EXPECT_EQ(FileMode(), 0600u);
+}
+
+TEST_F(SettingsStoreTest, OlderFileOfAnyModeIsOwnerOnlyAfterTheFirstSave) {
+    const QString path = store.FilePath(kSettingsApplication);
+    for (const mode_t olderMode : {0644, 0666, 0604, 0640, 0400, 02755}) {
+        SCOPED_TRACE(olderMode);
+        QFile::remove(path);
+        {
+            QFile older(path);
+            ASSERT_TRUE(older.open(QIODevice::WriteOnly));
+            older.write("[Veltrane]\nASEUser=kept\n");
+        }
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), olderMode), 0);
+        store.SaveSetting(kSettingsApplication, kSettingsSection, QStringLiteral("ASEPassword"),
+                          QStringLiteral("pw"));
+        EXPECT_EQ(FileMode(), 0600u);
+        SettingsStore reread(dir.path());
+        EXPECT_EQ(
+            reread.GetSetting(kSettingsApplication, kSettingsSection, QStringLiteral("ASEUser")),
+            QStringLiteral("kept"));
+        EXPECT_EQ(reread.GetSetting(kSettingsApplication, kSettingsSection,
+                                    QStringLiteral("ASEPassword")),
+                  QStringLiteral("pw"));
+    }
 }
 
 TEST(ProfileSettings, TenKeysInLoadOrderWithTheirDefaults) {

@@ -17,7 +17,6 @@ namespace {
 __extension__ typedef unsigned __int128 UInt128;
 
 constexpr std::int64_t kTicksPerDay = 300LL * 86400;
-constexpr std::int64_t kMicrosPerDay = 86400LL * 1000000;
 
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
