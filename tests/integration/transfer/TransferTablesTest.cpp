@@ -370,7 +370,11 @@ TEST_P(TransferTablesTest, SourceReadCallsBackWhileRowsArrive) {
     source.Open(mysql ? MySQLConnectionStringFor(At(D().source))
                       : SybaseConnectionStringFor(At(D().source)));
     auto rows = source.Execute("SELECT * FROM " + Quote(D().source, name));
-    EXPECT_GT(callbacks, 0);
+    // Sybase ASE calls back after every row. MySQL calls back only when the client would wait
+    // for the server, which an idle machine may never make it do: there only the rows count.
+    if (!mysql) {
+        EXPECT_GE(callbacks, 4000);
+    }
     ASSERT_EQ(rows->RecordCount(), 4000);
     long long sum = 0;
     for (; !rows->IsEOF(); rows->MoveNext()) {
