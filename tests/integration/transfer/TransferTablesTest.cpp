@@ -5,79 +5,17 @@
 #include "ConnectionChecks.h"
 #include "ServerProcess.h"
 #include "TransferTestTables.h"
+#include "TransferTestWindow.h"
 #include "app/ApplicationTitle.h"
-#include "app/Dialogs.h"
-#include "catalogue/TableList.h"
-#include "connect/LiveProfiles.h"
 #include "transfer/TransferTables.h"
 
-#include <functional>
 #include <gtest/gtest.h>
-#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace veltrane::testing {
 namespace {
-
-// The main window as the driver sees it, recording what the run does to it.
-class RecordingWindow : public TransferWindow {
-public:
-    MemoryTableList list1; // MySQL
-    MemoryTableList list2; // Sybase ASE
-    ScriptedDialogs dialogs;
-    FixedProfiles profiles;
-    std::vector<double> progress;
-    std::vector<bool> busy;
-    std::function<void(double)> onProgress;
-
-    TableList& MySQLTables() override { return list1; }
-    TableList& SybaseTables() override { return list2; }
-    void SetProgress(double percent) override {
-        progress.push_back(percent);
-        if (onProgress)
-            onProgress(percent);
-    }
-    void SetBusyPointer(bool on) override { busy.push_back(on); }
-    void Yield() override {}
-    Dialogs& MessageBoxes() override { return dialogs; }
-    const LiveProfiles& Profiles() const override { return profiles; }
-
-    std::vector<QString> ErrorReports() const { return Shown(QStringLiteral("Application Error")); }
-    std::vector<QString> Questions() const { return Shown(QStringLiteral("Overwrite?")); }
-
-private:
-    std::vector<QString> Shown(const QString& caption) const {
-        std::vector<QString> out;
-        for (const auto& shown : dialogs.shown())
-            if (shown.caption == caption)
-                out.push_back(shown.text);
-        return out;
-    }
-};
-
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
-// Adds the names to `list`, selects those marked, and makes the first entry current.
-void Fill(MemoryTableList& list, std::initializer_list<std::pair<std::string, bool>> entries) {
-    for (const auto& [name, selected] : entries)
-        list.AddItem(Q(name));
-    for (const auto& [name, selected] : entries)
-        for (int i = 0; i < list.Count(); ++i)
-            if (list.Text(i) == Q(name))
-                list.SetSelected(i, selected);
-    list.SetCurrentIndex(0);
-}
-
-std::string Printed(const std::vector<QString>& texts) {
-    std::string out;
-    for (const QString& t : texts)
-        out += "\n---\n" + t.left(600).toStdString();
-    return out;
-}
 
 struct Direction {
     TransferDirection direction;
@@ -93,19 +31,9 @@ void PrintTo(const Direction& d, std::ostream* os) {
 const Direction kToSybase{TransferDirection::ToSybase, Server::MySQL, Server::Sybase, "ToSybase"};
 const Direction kToMySQL{TransferDirection::ToMySQL, Server::Sybase, Server::MySQL, "ToMySQL"};
 
-class TransferTablesTest : public ::testing::TestWithParam<Direction> {
+class TransferTablesTest : public TransferServersTest<Direction> {
 protected:
-    void SetUp() override {
-        VELTRANE_REQUIRE_MYSQL(mysql);
-        VELTRANE_REQUIRE_SYBASE(sybase);
-        mysqlAt_ = mysql;
-        sybaseAt_ = sybase;
-        window_.profiles.mysql = mysql.Profile();
-        window_.profiles.sybase = sybase.Profile();
-    }
-
     const Direction& D() const { return GetParam(); }
-    const ServerCoordinates& At(Server s) const { return s == Server::MySQL ? mysqlAt_ : sybaseAt_; }
     MemoryTableList& SourceList() { return D().source == Server::MySQL ? window_.list1 : window_.list2; }
     MemoryTableList& TargetList() { return D().target == Server::MySQL ? window_.list1 : window_.list2; }
     Session Open(Server s) { return Session::Open(s, At(s)); }
@@ -148,8 +76,6 @@ protected:
 
     void Run() { TransferTables(D().direction, window_); }
 
-    ServerCoordinates mysqlAt_, sybaseAt_;
-    RecordingWindow window_;
     std::vector<std::unique_ptr<DropAtExit>> drops_;
 };
 

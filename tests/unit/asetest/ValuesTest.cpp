@@ -279,7 +279,7 @@ TEST_F(ValuesTest, BinaryAndUnicodeRoundTrip) {
     StatementOutcome o = Query("select * from t");
     const auto& r = o.rows.at(0);
     EXPECT_EQ(r[0].bytes, std::string("\x01\0\0\0", 4)); // binary NOT NULL padded
-    EXPECT_EQ(r[1].bytes, std::string("\0\xff\0", 3));
+    EXPECT_EQ(r[1].bytes, std::string("\0\xff", 2)); // varbinary loses trailing zero bytes
     EXPECT_EQ(r[2].bytes, "\xde\xad\xbe\xef");
     EXPECT_EQ(r[3].bytes, "Ωmega 😀");
     EXPECT_EQ(r[4].bytes, "ü€");
@@ -287,7 +287,7 @@ TEST_F(ValuesTest, BinaryAndUnicodeRoundTrip) {
     EXPECT_EQ(Scalar("select datalength(u) from t").integer, 16); // 8 UTF-16 units
     EXPECT_EQ(Scalar("select char_length(c) from t").integer, 7);
     EXPECT_EQ(Scalar("select datalength(c) from t").integer, 11);
-    EXPECT_EQ(Scalar("select convert(varchar(10), vb) from t").bytes, "00ff00");
+    EXPECT_EQ(Scalar("select convert(varchar(10), vb) from t").bytes, "00ff");
     EXPECT_EQ(Scalar("select convert(varbinary(4), '0x0a0b')").bytes, "\x0a\x0b");
     EXPECT_EQ(Error("insert t values ('ab', 0x00, 0x00, 'a', 'a', 'a')").number, 257);
 }

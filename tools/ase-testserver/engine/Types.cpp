@@ -1289,6 +1289,11 @@ Datum AssignToColumn(const Datum& in, const ColumnType& column) {
         if (b.size() > n) {
             b.resize(n);
         }
+        // Variable-length binary (varbinary, and binary that allows NULL) loses its trailing
+        // zero bytes; an all-zero value keeps one.
+        if (column.type == AseType::VarBinary || column.nullable) {
+            b.erase(b.find_last_not_of('\0') + 1);
+        }
         if (b.empty()) {
             b.assign(1, '\0');
         }
