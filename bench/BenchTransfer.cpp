@@ -10,10 +10,16 @@
 //   - the peak resident memory during the run minus that before it, against the table's bytes
 //     (the text of its values).
 //
-// Usage: bench_transfer [N, default 20000]. Reads the servers from VELTRANE_TEST_MYSQL_* and
+// With --large it copies one table of ROWS narrow rows (about 60 bytes of text each) each way
+// instead, without the bare loop, and checks the peak memory growth against its goal of
+// 1.5 x the table's bytes + 30 MB.
+//
+// Usage: bench_transfer [N, default 20000] | bench_transfer --large [ROWS, default 1000000].
+// Reads the servers from VELTRANE_TEST_MYSQL_* and
 // VELTRANE_TEST_ASE_*; scripts/bench-transfer starts them, runs this and stops them.
 
 #include "BenchClients.h"
+#include "BenchEventLoop.h"
 #include "BenchSupport.h"
 #include "app/Dialogs.h"
 #include "catalogue/Form2.h"
@@ -27,9 +33,7 @@
 #include "transfer/SqlText.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QPushButton>
-#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -92,39 +96,6 @@ void ResetPeakMemory() {
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-// A 1 ms timer that notes how late it fires while a run lets the event loop work.
-class StallWatch {
-public:
-    StallWatch() {
-        timer_.setTimerType(Qt::PreciseTimer);
-        timer_.setInterval(1);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.nsecsElapsed();
-            if (firings_++ > 0)
-                longest_ = std::max(longest_, now - last_);
-            last_ = now;
-        });
-    }
-    void Start() {
-        firings_ = 0;
-        longest_ = 0;
-        clock_.start();
-        timer_.start();
-    }
-    // The longest wait beyond the timer's interval, in milliseconds.
-    double Stop() {
-        timer_.stop();
-        return std::max<double>(0, static_cast<double>(longest_) / 1e6 - 1.0);
-    }
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 last_ = 0;
-    qint64 longest_ = 0;
-    int firings_ = 0;
-};
-
 // ---- Source tables and runs ---------------------------------------------------------------
 
 ConnectionProfile ProfileOf(const ServerEnv& s) {
@@ -157,22 +128,45 @@ std::vector<std::string> RowLiterals(long i) {
             std::to_string(i % 30000)};
 }
 
-void CreateSourceTable(Connection& c, bool mysql, const std::string& table, long rows) {
+// A benchmark table: its columns on each server and the literals of row i.
+struct TableShape {
+    const char* mysqlColumns;
+    const char* sybaseColumns;
+    std::vector<std::string> (*row)(long i);
+};
+
+const TableShape kWideTable{
+    "(id INT, big BIGINT, amount DECIMAL(12,2), ratio DOUBLE, stamp DATETIME(6), name "
+    "VARCHAR(40), body TEXT, maybe INT NULL, code VARCHAR(20) NULL, small SMALLINT)",
+    "(id int, big bigint, amount numeric(12,2), ratio float, stamp bigdatetime, name "
+    "varchar(40), body text, maybe int null, code varchar(20) null, small smallint)",
+    RowLiterals};
+
+// Row i of the narrow table: about 60 bytes of text in four columns, one of them NULL at
+// times.
+std::vector<std::string> NarrowRowLiterals(long i) {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "'2024-%02ld-%02ld %02ld:%02ld:%02ld'", 1 + i % 12,
+                  1 + i % 28, i % 24, i % 60, (i / 60) % 60);
+    return {std::to_string(i), std::to_string(i % 1000000) + "." + std::to_string(10 + i % 90),
+            i % 7 == 0 ? "NULL" : "'customer " + std::to_string(i * 31 % 100000) + " O''Neil'",
+            stamp};
+}
+
+const TableShape kNarrowTable{
+    "(id INT, amount DECIMAL(12,2), name VARCHAR(40) NULL, stamp DATETIME)",
+    "(id int, amount numeric(12,2), name varchar(40) null, stamp datetime)", NarrowRowLiterals};
+
+void CreateSourceTable(Connection& c, bool mysql, const std::string& table, long rows,
+                       const TableShape& shape = kWideTable) {
     const std::string quoted = mysql ? QuoteMySQLIdentifier(table) : QuoteSybaseIdentifier(table);
-    c.Execute(mysql ? "CREATE TABLE " + quoted +
-                          " (id INT, big BIGINT, amount DECIMAL(12,2), ratio DOUBLE, stamp "
-                          "DATETIME(6), name VARCHAR(40), body TEXT, maybe INT NULL, code "
-                          "VARCHAR(20) NULL, small SMALLINT)"
-                    : "create table " + quoted +
-                          " (id int, big bigint, amount numeric(12,2), ratio float, stamp "
-                          "bigdatetime, name varchar(40), body text, maybe int null, code "
-                          "varchar(20) null, small smallint)");
+    c.Execute("CREATE TABLE " + quoted + " " + (mysql ? shape.mysqlColumns : shape.sybaseColumns));
     const long chunk = mysql ? 500 : 200;
     for (long first = 1; first <= rows; first += chunk) {
         std::string batch = mysql ? "INSERT INTO " + quoted + " VALUES " : std::string();
         for (long i = first; i < first + chunk && i <= rows; ++i) {
             std::string values;
-            for (const std::string& v : RowLiterals(i))
+            for (const std::string& v : shape.row(i))
                 values += (values.empty() ? "(" : ", ") + v;
             values += ")";
             if (mysql)
@@ -297,6 +291,58 @@ BareLoop PrepareBare(TransferDirection direction, const ServerEnv& mysql, const 
     return b;
 }
 
+// The bytes of a table's values as text, read row by row without keeping them.
+double TableMegabytes(const ServerEnv& s, bool mysql, const std::string& table) {
+    Connection c;
+    c.SetCursorLocation(CursorLocation::Server);
+    c.Open(mysql ? MySQLConnectionString(s) : SybaseConnectionString(s));
+    auto rows = c.Execute("SELECT * FROM " + (mysql ? QuoteMySQLIdentifier(table)
+                                                     : QuoteSybaseIdentifier(table)));
+    double bytes = 0;
+    for (; !rows->IsEOF(); rows->MoveNext())
+        for (int i = 0; i < rows->FieldCount(); ++i)
+            bytes += static_cast<double>(rows->Value(i).ToText().size());
+    return bytes / (1024.0 * 1024.0);
+}
+
+// One table of `rows` narrow rows each way, without the bare loop (it would double a long
+// run): rows/s, the longest stall and the peak memory growth against the goal.
+void RunLarge(const ServerEnv& mysql, const ServerEnv& ase, long rows, const std::string& tag) {
+    std::printf("One table of %ld rows each way, 4 columns (int, decimal, varchar(40) with "
+                "NULLs, datetime)\n",
+                rows);
+    StallWatch watch;
+    for (const TransferDirection direction :
+         {TransferDirection::ToSybase, TransferDirection::ToMySQL}) {
+        const bool toSybase = direction == TransferDirection::ToSybase;
+        const ServerEnv& from = toSybase ? mysql : ase;
+        const std::string table = "vt_large_" + std::string(toSybase ? "my" : "ase") + "_" + tag;
+        DropIfThere(from, toSybase, table);
+        auto start = std::chrono::steady_clock::now();
+        {
+            Connection c;
+            c.Open(toSybase ? MySQLConnectionString(from) : SybaseConnectionString(from));
+            CreateSourceTable(c, toSybase, table, rows, kNarrowTable);
+        }
+        const double tableMegabytes = TableMegabytes(from, toSybase, table);
+        std::printf("\n%s (source table of %.1f MB written in %.0f s)\n",
+                    toSybase ? "MySQL -> Sybase ASE (PushButton3)"
+                             : "Sybase ASE -> MySQL (PushButton4)",
+                    tableMegabytes, Seconds(std::chrono::steady_clock::now() - start));
+        const RunFigures f = RunTransfer(direction, mysql, ase, table, rows, watch);
+        const double goal = 1.5 * tableMegabytes + 30;
+        std::printf("  %ld rows in %.0f s: %.0f rows/s, client CPU %.1f us/row, longest stall "
+                    "%.1f ms\n",
+                    rows, f.seconds, rows / f.seconds, f.cpuSeconds * 1e6 / rows, f.stallMs);
+        std::printf("  peak RSS growth %.1f MB for %.1f MB of table (%.2f x); goal 1.5 x table "
+                    "+ 30 MB = %.1f MB: %s\n",
+                    f.peakMegabytes, tableMegabytes, f.peakMegabytes / tableMegabytes, goal,
+                    f.peakMegabytes <= goal ? "met" : "MISSED");
+        DropIfThere(from, toSybase, table);
+        DropIfThere(toSybase ? ase : mysql, !toSybase, table);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -304,13 +350,24 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures as they come, also into a file
-    const long n = argc > 1 ? std::atol(argv[1]) : 20000;
+    const bool large = argc > 1 && std::string(argv[1]) == "--large";
+    const int countArgument = large ? 2 : 1;
+    const long n = argc > countArgument ? std::atol(argv[countArgument])
+                                        : (large ? 1000000 : 20000);
     const ServerEnv mysql = ServerEnv::MySQL();
     const ServerEnv ase = ServerEnv::Sybase();
     if (!mysql.Configured() || !ase.Configured() || n <= 0)
         Fail("set VELTRANE_TEST_MYSQL_* and VELTRANE_TEST_ASE_* (scripts/bench-transfer does) "
              "and pass a positive N");
     const std::string tag = std::to_string(getpid());
+    if (large) {
+        try {
+            RunLarge(mysql, ase, n, tag);
+        } catch (const DatabaseError& e) {
+            Fail(std::string(e.what()) + " in " + e.Statement().substr(0, 200));
+        }
+        return 0;
+    }
     std::printf("N = %ld rows; tables of N and 10 x N rows, 10 columns (int, bigint, decimal, "
                 "double, datetime(6), short text, 600-character text, two with NULLs, "
                 "smallint)\n",

@@ -15,6 +15,9 @@ TableListBox::TableListBox(QWidget* parent)
     : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSortingEnabled(false); // entries are placed by AddItem, ignoring letter case
+    // Entries are measured in slices between events: measuring thousands of them at once
+    // after each added batch would freeze the window while a long list fills.
+    setLayoutMode(QListView::Batched);
 }
 
 QListWidgetItem& TableListBox::Item(int index) const {
@@ -38,7 +41,7 @@ void TableListBox::SetSelected(int index, bool selected) {
 
 void TableListBox::AddItem(const QString& name) {
     const bool hadCurrent = currentRow() >= 0;
-    insertItem(SortedInsertPosition(Texts(), name), name);
+    insertItem(SortedInsertPosition(*this, name), name);
     if (!hadCurrent)
         setCurrentRow(-1, QItemSelectionModel::NoUpdate);
 }

@@ -32,17 +32,22 @@ void RemoveListItem(TableList& list, const QString& text) {
     }
 }
 
-int SortedInsertPosition(const QStringList& entries, const QString& name) {
-    int position = 0;
-    while (position < entries.size() &&
-           entries.at(position).compare(name, Qt::CaseInsensitive) <= 0)
-        ++position;
-    return position;
+int SortedInsertPosition(const TableList& list, const QString& name) {
+    // The first entry that sorts after `name`.
+    int low = 0;
+    int high = list.Count();
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        if (list.Text(middle).compare(name, Qt::CaseInsensitive) <= 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
 }
 
 void MemoryTableList::AddItem(const QString& name) {
-    QStringList texts = Texts();
-    const int at = SortedInsertPosition(texts, name);
+    const int at = SortedInsertPosition(*this, name);
     entries_.insert(entries_.begin() + at, Entry{name, false});
     if (current_ >= at)
         ++current_;

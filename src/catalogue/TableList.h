@@ -36,8 +36,9 @@ bool ListContains(const TableList& list, const QString& text);
 void RemoveListItem(TableList& list, const QString& text);
 
 // Where a name goes in a list sorted ignoring letter case: after every entry that sorts before
-// it or equal to it, so equal names keep the order in which they were added.
-int SortedInsertPosition(const QStringList& entries, const QString& name);
+// it or equal to it, so equal names keep the order in which they were added. A binary search,
+// so that filling a list of thousands of tables stays fast.
+int SortedInsertPosition(const TableList& list, const QString& name);
 
 // A table list without a window, for logic that runs without one and for tests.
 class MemoryTableList : public TableList {

@@ -16,6 +16,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace veltrane {
@@ -151,6 +152,42 @@ TEST(MainWindowTest, ListsSortIgnoringCaseAndHaveNoCurrentEntryUntilTheUserPicks
     EXPECT_THROW(list.Text(99), std::out_of_range);
     list.Clear();
     EXPECT_EQ(list.Count(), 0);
+}
+
+// Each entry goes after every entry equal to it or before it ignoring letter case, so the
+// list reads like a stable sort of the names in the order they were added; in the window's
+// list and in the one without a window alike.
+TEST(MainWindowTest, ListsPlaceEntriesAsAStableSortIgnoringCase) {
+    QStringList many; // in the servers' binary order, not the lists' order
+    for (int i = 0; i < 600; ++i)
+        many.append(QStringLiteral("%1_%2")
+                        .arg(QStringList({"tab", "Tab", "TAB", "t"}).at(i % 4))
+                        .arg((i * 7919) % 1009));
+    const QStringList cases[] = {
+        {},
+        {"b", "a", "c"},
+        {"orders", "orders", "Orders", "ORDERS", "orders"},
+        {"ab", "a", "A", "AB", "a_b", "a b", "a1", "Ab"},
+        {"zeta", "Zeta", "z", "Ä", "a", "é", "E", "f"},
+        {"e", "d", "c", "B", "a"},
+        many,
+    };
+    MainWindow w;
+    for (const QStringList& names : cases) {
+        QStringList expected = names;
+        std::stable_sort(expected.begin(), expected.end(), [](const QString& a, const QString& b) {
+            return a.compare(b, Qt::CaseInsensitive) < 0;
+        });
+        MemoryTableList memory;
+        TableListBox& window = w.form.List1();
+        window.Clear();
+        for (const QString& name : names) {
+            memory.AddItem(name);
+            window.AddItem(name);
+        }
+        EXPECT_EQ(memory.Texts(), expected) << names.mid(0, 8).join(',').toStdString();
+        EXPECT_EQ(window.Texts(), expected) << names.mid(0, 8).join(',').toStdString();
+    }
 }
 
 TEST(MainWindowTest, SelectAndDeselectAllKeepTheCurrentEntry) {

@@ -559,8 +559,13 @@ void SessionImpl::SpTables(const std::vector<std::pair<std::string, Datum>>& arg
     for (const SystemTable& s : kSystemTables) {
         rows.push_back(Row{"SYSTEM TABLE", "dbo", s.name});
     }
-    for (const TablePtr& t : AllObjects(h)) {
-        rows.push_back(Row{t->kind == 'V' ? "VIEW" : "TABLE", t->owner, t->name});
+    {
+        // Names and kinds only: loading every object's columns would make a database of
+        // thousands of tables slow to list.
+        Query q(*h.db, "SELECT owner, name, kind FROM ase_objects ORDER BY id");
+        while (q.Step()) {
+            rows.push_back(Row{q.Text(2) == "V" ? "VIEW" : "TABLE", q.Text(0), q.Text(1)});
+        }
     }
     auto matches = [](const std::optional<std::string>& pattern, const std::string& value) {
         return !pattern || LikeMatch(value, *pattern);
