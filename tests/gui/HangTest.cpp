@@ -16,6 +16,7 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
 
 namespace veltrane {
 namespace {
@@ -40,6 +41,11 @@ struct HangCase {
     // listing statement, after which the main window opens as the Part says.
     unsigned reportedLine;
 };
+
+// Names the case in the test list instead of dumping its bytes.
+void PrintTo(const HangCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SilentServer : public ::testing::TestWithParam<HangCase> {};
 

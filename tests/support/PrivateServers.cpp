@@ -91,13 +91,15 @@ void PrivateServer::Launch(int port) {
         argv.push_back(const_cast<char*>(part.c_str()));
     argv.push_back(nullptr);
     // What an earlier start printed must not pass for this one's readiness.
-    ::unlink(OutputPath().c_str());
+    const std::string outputPath = OutputPath(), logPath = LogPath();
+    ::unlink(outputPath.c_str());
     const pid_t pid = ::fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
-        const int out = ::open(OutputPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int log = ::open(LogPath().c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        // Only calls that are safe between fork and exec in a process with threads.
+        const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         const int in = ::open("/dev/null", O_RDONLY);
         ::dup2(in, 0);
         ::dup2(out, 1);
