@@ -34,6 +34,13 @@ bool IsPlainControl(const QWidget* widget) {
 }
 } // namespace
 
+QFont BoldArial(qreal points) {
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
+}
+
 QColor ButtonFaceColor() {
     return QApplication::palette().color(QPalette::Button);
 }

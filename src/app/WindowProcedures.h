@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QString>
 
 class QWidget;
 
 namespace veltrane {
+
+// Bold Arial at `points`, the face both windows draw their fields and buttons in.
+QFont BoldArial(qreal points);
 
 // The desktop's button-face colour, the background the load steps give windows and plain
 // controls.

@@ -65,13 +65,6 @@ QString Tag(const char* handler) {
     return LocationTag(QStringLiteral("Form2"), QString::fromLatin1(handler));
 }
 
-QFont ButtonFont() {
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(11.25);
-    font.setBold(true);
-    return font;
-}
-
 // Drops every selected table of `list`, bottom entry first, so that removing an entry leaves the
 // positions still to visit unchanged. An entry leaves the list only when its table is gone from
 // the server: dropped now, or already dropped by someone else. A connection that did not open,
@@ -145,7 +138,7 @@ void Form2::CreateControls() {
     // Focus starts in the Sybase ASE list; frames and the progress bar take none.
     setTabOrder(list2_, list1_);
     QWidget* previous = list1_;
-    const QFont font = ButtonFont();
+    const QFont font = BoldArial(11.25);
     for (const ButtonLayout& layout : kButtons) {
         QWidget* parent = layout.frame == InFrame::MySQL    ? frame1_
                           : layout.frame == InFrame::Sybase ? frame2_

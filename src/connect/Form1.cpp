@@ -30,13 +30,6 @@ namespace veltrane {
 namespace {
 const QString kWindowName = QStringLiteral("Form1");
 
-QFont ArialBold(qreal points) {
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(points);
-    font.setBold(true);
-    return font;
-}
-
 // Where a field sits in its frame, and its label.
 struct FieldPlace {
     int frame; // 0: Sybase ASE, 1: MySQL
@@ -123,7 +116,7 @@ Form1::Form1(Dialogs& dialogs, SettingsStore& settings, QString programFolder, Q
     , settings_(settings)
     , programFolder_(std::move(programFolder)) {
     setObjectName(kWindowName);
-    setFont(ArialBold(9));
+    setFont(BoldArial(9));
     setFixedSize(536, 439);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
@@ -172,7 +165,7 @@ void Form1::CreateControls() {
         auto* button = new QPushButton(caption, parent);
         button->setObjectName(QString::fromLatin1(name));
         button->setGeometry(geometry);
-        button->setFont(ArialBold(11.25));
+        button->setFont(BoldArial(11.25));
         button->setAutoDefault(false);
         return button;
     };
