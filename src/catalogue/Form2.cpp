@@ -68,7 +68,8 @@ QString Tag(const char* handler) {
 // Drops every selected table of `list`, bottom entry first, so that removing an entry leaves the
 // positions still to visit unchanged. An entry leaves the list only when its table is gone from
 // the server: dropped now, or already dropped by someone else. A connection that did not open,
-// or was lost, has been reported once; the remaining entries then stay without a box each.
+// was lost, or reached a read-only server has been reported once; the remaining entries then
+// stay without a box each.
 void DropSelectedEntries(ErrorTrap& trap, TableList& list, Connection& connection, bool opened,
                          ServerKind server, const Form2::DropSteps& steps) {
     bool usable = opened;
@@ -86,7 +87,7 @@ void DropSelectedEntries(ErrorTrap& trap, TableList& list, Connection& connectio
                 gone = true;
             } catch (const DatabaseError& e) {
                 gone = IsNoSuchTableError(e, server);
-                usable = !e.ConnectionLost();
+                usable = !e.ConnectionLost() && !IsReadOnlyRefusal(e, server == ServerKind::MySQL);
                 throw;
             }
         });

@@ -110,8 +110,9 @@ private:
     Connection& SourceConnection() { return toSybase() ? mysql_ : sybase_; }
     Connection& TargetConnection() { return toSybase() ? sybase_ : mysql_; }
 
-    // A numbered step: a failure is reported at `line` and the run goes on; a lost connection
-    // is noted so that the run stops its work after this one report.
+    // A numbered step: a failure is reported at `line` and the run goes on; a lost connection or
+    // a target that takes no writes at all is noted so that the run stops its work after this
+    // one report.
     template <class F> bool Step(unsigned line, F&& statement) {
         try {
             std::forward<F>(statement)();
@@ -121,7 +122,7 @@ private:
             try {
                 std::rethrow_exception(failure);
             } catch (const DatabaseError& e) {
-                lost_ = lost_ || e.ConnectionLost();
+                lost_ = lost_ || e.ConnectionLost() || IsReadOnlyRefusal(e, !toSybase());
             } catch (...) {
             }
             trap_.Report(line, failure);
@@ -285,6 +286,8 @@ private:
             lastRow = count - 1;
         });
         if (counted) {
+            std::int64_t written = 0;
+            bool tableEnded = false;
             InsertRowBuilder insert(direction_, table);
             const std::function<void()> beforeField = [this] { window_.Yield(); };
             const double rowCount = static_cast<double>(lastRow + 1);
@@ -296,8 +299,21 @@ private:
                 // A row whose statement could not be written whole is not sent at all.
                 if (Step(steps_.buildInsert,
                          [&] { insert.BuildInto(currentStatement_, rows, beforeField); })) {
-                    Step(steps_.executeInsert,
-                         [&] { TargetConnection().Execute(currentStatement_); });
+                    Step(steps_.executeInsert, [&] {
+                        try {
+                            TargetConnection().Execute(currentStatement_);
+                            ++written;
+                        } catch (const DatabaseError& e) {
+                            if (!EndsTheTable(e))
+                                throw;
+                            tableEnded = true;
+                            throw DatabaseError(e.Message() + "\n" + Incomplete(table, written,
+                                                                                 lastRow + 1),
+                                                e.NativeError(), e.Statement(), e.Kind());
+                        }
+                    });
+                    if (tableEnded)
+                        break;
                 }
                 // Past a row that cannot be left, the next pass would copy it again.
                 if (!Step(steps_.nextRecord, [&] { rows.MoveNext(); }))
@@ -305,6 +321,21 @@ private:
             }
         }
         Step(steps_.progressZero, [&] { window_.SetProgress(0); });
+    }
+
+    // After this failure of an INSERT no later row of the table would arrive either: the
+    // connection is gone, the server takes no writes, or the table is full (MySQL 1114, disk
+    // full 1021; Sybase ASE 1105, segment full). One report, saying what the target now holds,
+    // instead of one per remaining row.
+    bool EndsTheTable(const DatabaseError& e) const {
+        const int number = e.NativeError();
+        const bool full = toSybase() ? number == 1105 : number == 1114 || number == 1021;
+        return e.ConnectionLost() || full || IsReadOnlyRefusal(e, !toSybase());
+    }
+    static std::string Incomplete(const std::string& table, std::int64_t written,
+                                  std::int64_t count) {
+        return "The copy of table " + table + " is incomplete: " + std::to_string(written) +
+               " of its " + std::to_string(count) + " rows were written.";
     }
 
     void EndOfRun() {

@@ -1,5 +1,6 @@
 #include "GuiEvents.h"
 #include "GuiTestApplication.h"
+#include "PrivateServers.h"
 #include "TestServers.h"
 #include "app/ApplicationTitle.h"
 #include "app/Dialogs.h"
@@ -58,15 +59,7 @@ public:
 
 // A loopback port that nothing listens on.
 QString ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return QString::number(ntohs(address.sin_port));
+    return QString::number(testing::FreeLoopbackPort());
 }
 
 // A loopback port that listens but never accepts: a client that tries it is left in the
