@@ -271,6 +271,7 @@ void Form2::DropSelectedTables(ServerKind server, const char* handler, const Dro
     trap.Run(100, [&] { connection = std::make_unique<Connection>(); });
     if (!connection)
         return;
+    connection->SetCommandTimeout(kDefaultCommandTimeoutSeconds);
     trap.Run(102, [&] { pointer_->SetShape(PointerShape::Busy); });
     if (mysql) {
         trap.Run(104, [&] { connection->SetCursorLocation(CursorLocation::Server); });
@@ -328,6 +329,7 @@ void Form2::PushButton6_Click() {
             if (position < 0 || list1_->Text(position) != oldName)
                 throw std::out_of_range("the entry to rename is no longer in the list");
             Connection connection;
+            connection.SetCommandTimeout(kDefaultCommandTimeoutSeconds);
             connection.Open(MySQLConnectionString(profiles_->MySQLProfile()).toStdString());
             connection.Execute(MySQLRenameTableStatement(oldName, answer));
             list1_->RemoveItem(position);

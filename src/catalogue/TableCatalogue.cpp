@@ -26,6 +26,7 @@ void ListMySQLTables(TableList& list, const ConnectionProfile& mysqlProfile) {
     Connection connection;
     // A client-side cursor, so that RecordCount is exact.
     connection.SetCursorLocation(CursorLocation::Client);
+    connection.SetCommandTimeout(kDefaultCommandTimeoutSeconds);
     connection.Open(MySQLConnectionString(mysqlProfile).toStdString());
     std::unique_ptr<ResultSet> tables = connection.Execute(statement);
     if (!tables)
@@ -42,6 +43,7 @@ void ListMySQLTables(TableList& list, const ConnectionProfile& mysqlProfile) {
 
 void ListSybaseTables(TableList& list, const ConnectionProfile& sybaseProfile) {
     Connection connection;
+    connection.SetCommandTimeout(kDefaultCommandTimeoutSeconds);
     connection.Open(SybaseConnectionString(sybaseProfile).toStdString());
     std::unique_ptr<ResultSet> schema = connection.OpenSchema(SchemaKind::Tables);
     list.Clear();

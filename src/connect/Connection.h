@@ -14,6 +14,11 @@ enum class CursorLocation { NotSet = 0, Server = 2, Client = 3 };
 enum class ConnectMode { NotSet = 0, ReadWrite = 3 };
 enum class SchemaKind { Tables = 20 };
 
+// ADO's CommandTimeout where none is set. The client libraries' own default is to wait for
+// ever, so the operations that leave their timeouts at the defaults set this one themselves:
+// a server that stops answering then fails the statement instead of freezing the window.
+constexpr int kDefaultCommandTimeoutSeconds = 30;
+
 // The options a caller sets before Open; a backend applies them as its client allows.
 struct ConnectionOptions {
     CursorLocation cursorLocation = CursorLocation::NotSet;

@@ -40,8 +40,9 @@ QString TransferHandlerName(TransferDirection direction); // "PushButton3_Click"
 // up, is asked about when the target list shows its name, dropped on Yes, read whole from the
 // source, created on the target and filled one INSERT per row. Every failure is shown in the
 // "Application Error" box with the step's number and the statement being run, and the run goes
-// on; a connection that does not open or is lost ends the run's work after one report. Nothing
-// escapes to the caller.
+// on; a connection that does not open or is lost, or a target that takes no writes, ends the
+// run's work after one report, and a target table that fills up ends that table's rows after
+// one report, which says how many of them the target holds. Nothing escapes to the caller.
 void TransferTables(TransferDirection direction, TransferWindow& window);
 
 } // namespace veltrane

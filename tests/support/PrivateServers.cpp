@@ -316,6 +316,7 @@ struct SilencingRelay::State {
     std::string trigger;
     int remaining = 0;
     std::atomic<bool> silent{false};
+    std::atomic<bool> speak{false};
     std::atomic<bool> stopping{false};
     int listener = -1;
     int wake[2] = {-1, -1};
@@ -355,6 +356,14 @@ struct SilencingRelay::State {
     void Loop() {
         char buffer[65536];
         while (!stopping) {
+            if (speak.exchange(false)) {
+                for (const auto& [client, server] : pairs) {
+                    ::close(client);
+                    ::close(server);
+                }
+                pairs.clear();
+                silent = false;
+            }
             std::vector<pollfd> polled;
             polled.push_back({wake[0], POLLIN, 0});
             if (!silent) {
@@ -447,6 +456,17 @@ void SilencingRelay::SilenceAt(std::string trigger, int count) {
 
 void SilencingRelay::SilenceNow() {
     state_->silent = true;
+}
+
+void SilencingRelay::Speak() {
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->trigger.clear();
+    }
+    state_->speak = true;
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (state_->silent && Clock::now() < deadline)
+        Sleep(10);
 }
 
 bool SilencingRelay::Silent() const {

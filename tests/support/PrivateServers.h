@@ -96,7 +96,8 @@ private:
 // A TCP relay from a loopback port of its own to a server, which can be made to stop answering
 // at a moment the client's own traffic names: once `trigger` has passed from client to server
 // `count` times, that piece is swallowed and every connection, old and new, stays open with
-// nothing answered. Runs on a thread of its own.
+// nothing answered. Runs on a thread of its own. Only the relay's own connections go silent,
+// so it may stand in front of the shared servers.
 class SilencingRelay {
 public:
     explicit SilencingRelay(int serverPort);
@@ -108,6 +109,8 @@ public:
     void SilenceAt(std::string trigger, int count = 1);
     void SilenceNow();
     bool Silent() const;
+    // Answers again, to new connections; the silenced ones are closed.
+    void Speak();
 
 private:
     struct State;
