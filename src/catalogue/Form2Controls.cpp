@@ -2,6 +2,7 @@
 
 #include <QFocusEvent>
 #include <cmath>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace veltrane {
@@ -75,7 +76,22 @@ void PercentProgressBar::SetPercent(double percent) {
     if (!(percent >= 0 && percent <= 100))
         throw std::invalid_argument("progress outside 0 to 100");
     percent_ = percent;
-    setValue(static_cast<int>(std::lround(percent * kStepsPerPercent)));
+    const int steps = static_cast<int>(std::lround(percent * kStepsPerPercent));
+    if (!DrawsTheSame(steps))
+        setValue(steps);
+}
+
+bool PercentProgressBar::DrawsTheSame(int steps) const {
+    // The toolkit's own test of whether a new value shows measures the bar's text every time,
+    // which costs more than a transfer's row; a value that moves the bar by less than a pixel
+    // and leaves the whole percent shown as it is waits for one that shows.
+    const int shown = value();
+    if (steps == shown)
+        return true;
+    if (steps == minimum() || steps == maximum() ||
+        steps / kStepsPerPercent != shown / kStepsPerPercent)
+        return false;
+    return static_cast<qint64>(std::abs(steps - shown)) * width() < maximum();
 }
 
 } // namespace veltrane

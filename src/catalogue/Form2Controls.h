@@ -33,7 +33,7 @@ private:
 };
 
 // A percentage bar that keeps the exact value it is given (a share of rows such as 33.33...)
-// and draws it to a hundredth of a percent.
+// and draws it to a hundredth of a percent, or to the pixel where that is coarser.
 class PercentProgressBar : public QProgressBar {
     Q_OBJECT
 public:
@@ -44,6 +44,8 @@ public:
     double Percent() const { return percent_; }
 
 private:
+    bool DrawsTheSame(int steps) const;
+
     double percent_ = 0;
 };
 
