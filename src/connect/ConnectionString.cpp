@@ -69,6 +69,8 @@ void RejectUnknownKeys(const ConnectionStringPairs& pairs,
     }
 }
 
+constexpr std::uint16_t kMySQLDefaultPort = 3306;
+
 ConnectionTarget ParseMySQL(const ConnectionStringPairs& pairs) {
     RejectUnknownKeys(pairs, {"DRIVER", "SERVER", "USER", "DATABASE", "PASSWORD", "PORT"}, "MySQL");
     ConnectionTarget target;
@@ -77,7 +79,9 @@ ConnectionTarget ParseMySQL(const ConnectionStringPairs& pairs) {
     if (target.host.empty()) {
         Malformed("no server given in SERVER");
     }
-    target.port = ParsePort(Find(pairs, "PORT").value_or(""), "PORT");
+    // As the MySQL ODBC driver does, a port left empty (or not given) means MySQL's own 3306.
+    const std::string port = Find(pairs, "PORT").value_or("");
+    target.port = port.empty() ? kMySQLDefaultPort : ParsePort(port, "PORT");
     target.user = Find(pairs, "USER").value_or("");
     target.password = Find(pairs, "PASSWORD").value_or("");
     target.database = Find(pairs, "DATABASE").value_or("");

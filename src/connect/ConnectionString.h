@@ -32,8 +32,9 @@ ConnectionStringPairs ParseConnectionStringPairs(std::string_view connectionStri
 // Reads a whole connection string and decides the server kind:
 // DRIVER={MySQL ODBC 5.1 Driver} selects MySQL (keys SERVER, PORT, USER, PASSWORD, DATABASE);
 // Provider=ASEOLEDB selects Sybase ASE (keys Data Source as host:port, User Id, Password,
-// Catalog). Throws DatabaseError naming what is wrong: an unknown driver or provider, no
-// server, a missing, empty or non-numeric port, a key the kind does not have. Error texts never
+// Catalog). An empty or missing MySQL PORT is 3306, as with the MySQL ODBC driver. Throws
+// DatabaseError naming what is wrong: an unknown driver or provider, no server, a Sybase ASE
+// port that is missing or empty, a port that is not a number, a key the kind does not have. Error texts never
 // repeat the password.
 ConnectionTarget ParseConnectionString(std::string_view connectionString);
 

@@ -96,6 +96,18 @@ TEST(ConnectionStringParsing, ReadsBothBuiltStringsBack) {
     EXPECT_EQ(ase.database, "pubs2");
 }
 
+// The MySQL ODBC driver connects to 3306 when the port is left empty; a Sybase ASE data source
+// without a port stays an error (MalformedStringsAreClearErrors).
+TEST(ConnectionStringParsing, AnEmptyMySQLPortIs3306) {
+    for (const char* text : {"DRIVER={MySQL ODBC 5.1 Driver};SERVER=h;PORT=;",
+                             "DRIVER={MySQL ODBC 5.1 Driver};SERVER=h;"})
+        EXPECT_EQ(ParseConnectionString(text).port, 3306) << text;
+    EXPECT_EQ(ParseConnectionString(
+                  MySQLConnectionString(Profile("h", "", "u", "p", "d")).toStdString())
+                  .port,
+              3306);
+}
+
 TEST(ConnectionStringParsing, KeysIgnoreCaseAndBracesProtectValues) {
     auto target = ParseConnectionString(
         "driver={mysql odbc 5.1 driver}; server = h ;Port=1;password={a;b}}c};user=u;");
@@ -123,7 +135,6 @@ TEST(ConnectionStringParsing, MalformedStringsAreClearErrors) {
     };
     const Case cases[] = {
         {"DRIVER={MySQL ODBC 5.1 Driver};SERVER=h;PORT=abc;", "port 'abc'"},
-        {"DRIVER={MySQL ODBC 5.1 Driver};SERVER=h;PORT=;", "no port"},
         {"DRIVER={MySQL ODBC 5.1 Driver};SERVER=h;PORT=70000;", "1 to 65535"},
         {"DRIVER={MySQL ODBC 5.1 Driver};SERVER=h;PORT=-1;", "1 to 65535"},
         {"DRIVER={MySQL ODBC 5.1 Driver};SERVER=;PORT=3306;", "no server"},
