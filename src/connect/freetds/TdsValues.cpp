@@ -335,6 +335,12 @@ DateTimeValue BigDateTimeFromMicroseconds(std::uint64_t micros) {
 DbValue DecodeValue(const ColumnType& c, const unsigned char* data, std::int64_t length) {
     if (data == nullptr)
         return DbValue::Null();
+    // A text, unitext or image value that was set once and then updated to NULL keeps its text
+    // pointer, and the server sends it as a pointer to no data. ASE stores '' as one blank, so
+    // a value of no bytes in these columns is never a real one: it is that NULL.
+    if (length == 0 && (c.wireType == kText || c.wireType == kImage || c.wireType == kUniText ||
+                        c.wireType == kNText))
+        return DbValue::Null();
     const auto need = [&](std::int64_t bytes) {
         if (length < bytes)
             throw DatabaseError("A value of column type " + std::to_string(c.wireType) +

@@ -109,7 +109,7 @@ DateTimeValue BigDateTimeFromMicroseconds(std::uint64_t micros);
 
 // Converts one value. `data` is the column value as FreeTDS stores it in client memory
 // (host byte order; DBNUMERIC, DBMONEY, DBDATETIME layouts), `length` its byte count.
-// `data == nullptr` means NULL.
+// `data == nullptr` means NULL, and so does a text, unitext or image value of no bytes.
 DbValue DecodeValue(const ColumnType& column, const unsigned char* data, std::int64_t length);
 
 } // namespace veltrane::tds
