@@ -82,8 +82,9 @@ void DropSelectedEntries(ErrorTrap& trap, TableList& list, Connection& connectio
         trap.Run(steps.drop, [&] {
             const QString name = list.Text(i);
             try {
-                connection.Execute(server == ServerKind::MySQL ? MySQLDropTableStatement(name)
-                                                               : SybaseDropTableStatement(name));
+                connection.Execute(server == ServerKind::MySQL
+                                       ? MySQLDropTableStatement(name)
+                                       : SybaseDropTableStatement(name, list.Owner(i)));
                 gone = true;
             } catch (const DatabaseError& e) {
                 gone = IsNoSuchTableError(e, server);
@@ -220,6 +221,10 @@ void Form2::PushButton9_Click() {
 }
 
 void Form2::PushButton2_Click() {
+    // Going back while a transfer, drop or rename yields would let "Next >" refill the lists
+    // under it.
+    if (guard_.Running())
+        return;
     ErrorTrap trap(Tag("PushButton2_Click"), dialogs_);
     // Without a window to return to, hiding this one would leave the program running unseen.
     if (!connectionWindow_)
@@ -282,7 +287,7 @@ void Form2::DropSelectedTables(ServerKind server, const char* handler, const Dro
                                                : SybaseConnectionString(profiles_->SybaseProfile());
         connection->Open(connectionString.toStdString());
     });
-    if (trap.If(steps.check, [&] { return list.CurrentIndex() == -1; }))
+    if (trap.If(steps.check, [&] { return !list.HasCurrentOrSelected(); }))
         trap.Run(steps.noCurrent,
                  [&] { dialogs_.MsgBox(QStringLiteral("Please select a table")); });
     else

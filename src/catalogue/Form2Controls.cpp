@@ -10,6 +10,9 @@ namespace veltrane {
 namespace {
 // Steps of the drawn bar per percent.
 constexpr int kStepsPerPercent = 100;
+// Where an entry keeps its table's owner; entries without it are the login's own tables.
+constexpr int kOwnerRole = Qt::UserRole;
+constexpr int kLoginsOwnRole = Qt::UserRole + 1;
 } // namespace
 
 TableListBox::TableListBox(QWidget* parent)
@@ -40,9 +43,20 @@ void TableListBox::SetSelected(int index, bool selected) {
     Item(index).setSelected(selected);
 }
 
-void TableListBox::AddItem(const QString& name) {
+TableOwner TableListBox::Owner(int index) const {
+    const QListWidgetItem& entry = Item(index);
+    const QVariant loginsOwn = entry.data(kLoginsOwnRole);
+    return {entry.data(kOwnerRole).toString(), !loginsOwn.isValid() || loginsOwn.toBool()};
+}
+
+void TableListBox::AddEntry(const QString& name, const TableOwner& owner) {
     const bool hadCurrent = currentRow() >= 0;
-    insertItem(SortedInsertPosition(*this, name), name);
+    auto* entry = new QListWidgetItem(name);
+    if (!owner.name.isEmpty() || !owner.loginsOwn) {
+        entry->setData(kOwnerRole, owner.name);
+        entry->setData(kLoginsOwnRole, owner.loginsOwn);
+    }
+    insertItem(SortedInsertPosition(*this, name), entry);
     if (!hadCurrent)
         setCurrentRow(-1, QItemSelectionModel::NoUpdate);
 }

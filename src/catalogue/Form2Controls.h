@@ -19,7 +19,8 @@ public:
     bool IsSelected(int index) const override;
     void SetSelected(int index, bool selected) override;
     int CurrentIndex() const override { return currentRow(); }
-    void AddItem(const QString& name) override;
+    TableOwner Owner(int index) const override;
+    void AddEntry(const QString& name, const TableOwner& owner) override;
     void RemoveItem(int index) override;
     void Clear() override;
 

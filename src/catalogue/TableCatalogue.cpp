@@ -19,6 +19,15 @@ QString NameText(const DbValue& value) {
         return QString::fromStdString(value.AsBinary().bytes);
     return QString::fromStdString(value.ToText());
 }
+// The database user the login works as: the owner whose tables a bare name reaches first
+// ("dbo" for the database's owner).
+QString SybaseLoginUser(Connection& connection) {
+    const std::string statement = "select user_name()";
+    std::unique_ptr<ResultSet> user = connection.Execute(statement);
+    if (!user || user->IsEOF())
+        throw DatabaseError("user_name() returned no row.", 0, statement);
+    return NameText(user->Value(0));
+}
 } // namespace
 
 void ListMySQLTables(TableList& list, const ConnectionProfile& mysqlProfile) {
@@ -46,15 +55,19 @@ void ListSybaseTables(TableList& list, const ConnectionProfile& sybaseProfile) {
     connection.SetCommandTimeout(kDefaultCommandTimeoutSeconds);
     connection.Open(SybaseConnectionString(sybaseProfile).toStdString());
     std::unique_ptr<ResultSet> schema = connection.OpenSchema(SchemaKind::Tables);
+    const QString loginUser = SybaseLoginUser(connection);
     list.Clear();
     const int typeField = schema->FieldIndex("TABLE_TYPE");
     const int nameField = schema->FieldIndex("TABLE_NAME");
+    const int ownerField = schema->FieldIndex("TABLE_OWNER");
     while (!schema->IsEOF()) {
         if (NameText(schema->Value(typeField)) == QStringLiteral("TABLE")) {
             Yield();
             const QString name = NameText(schema->Value(nameField));
-            if (!IsSybaseSystemTableName(name))
-                list.AddItem(name);
+            if (!IsSybaseSystemTableName(name)) {
+                const QString owner = NameText(schema->Value(ownerField));
+                list.AddEntry(name, TableOwner{owner, owner == loginUser});
+            }
         }
         schema->MoveNext();
     }
@@ -70,8 +83,8 @@ std::string MySQLDropTableStatement(const QString& name) {
     return "DROP TABLE " + QuoteMySQLIdentifier(name.toStdString()) + ";";
 }
 
-std::string SybaseDropTableStatement(const QString& name) {
-    return "DROP TABLE " + QuoteSybaseIdentifier(name.toStdString());
+std::string SybaseDropTableStatement(const QString& name, const TableOwner& owner) {
+    return "DROP TABLE " + QuoteSybaseTableName(owner.name.toStdString(), name.toStdString());
 }
 
 std::string MySQLRenameTableStatement(const QString& oldName, const QString& newName) {

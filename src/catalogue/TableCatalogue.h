@@ -15,8 +15,10 @@ namespace veltrane {
 void ListMySQLTables(TableList& list, const ConnectionProfile& mysqlProfile);
 
 // Fills `list` with the user tables of the Sybase ASE database from the tables schema: rows of
-// type "TABLE" exactly, without ASE's own tables. Owners are not read, so two owners' tables of
-// one name are listed twice. Same clearing and failure rule as ListMySQLTables.
+// type "TABLE" exactly, without ASE's own tables. Each entry shows the bare name and keeps its
+// owner, and whether that owner is the database user the login works as (user_name()), so two
+// owners' tables of one name are listed twice and each entry reaches its own table. Same
+// clearing and failure rule as ListMySQLTables.
 void ListSybaseTables(TableList& list, const ConnectionProfile& sybaseProfile);
 
 // ASE's system tables all begin with "sys"; a user table that merely contains those letters
@@ -26,7 +28,8 @@ bool IsSybaseSystemTableName(const QString& name);
 // The statements of the drop and rename handlers, with every name quoted so that no character
 // in it can end its quotes early.
 std::string MySQLDropTableStatement(const QString& name);
-std::string SybaseDropTableStatement(const QString& name);
+// Names the entry's owner when it is known ([owner].[name]), else the login's own table ([name]).
+std::string SybaseDropTableStatement(const QString& name, const TableOwner& owner);
 std::string MySQLRenameTableStatement(const QString& oldName, const QString& newName);
 
 // True when a DROP TABLE failed only because the table is already gone (MySQL 1051, ASE 3701):

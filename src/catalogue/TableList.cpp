@@ -27,9 +27,17 @@ bool ListContains(const TableList& list, const QString& text) {
 
 void RemoveListItem(TableList& list, const QString& text) {
     for (int i = list.Count() - 1; i >= 0; --i) {
-        if (list.Text(i) == text)
+        if (list.Text(i) == text && list.Owner(i).loginsOwn)
             list.RemoveItem(i);
     }
+}
+
+bool ListShowsOwnTable(const TableList& list, const QString& text) {
+    for (int i = 0; i < list.Count(); ++i) {
+        if (list.Text(i) == text && list.Owner(i).loginsOwn)
+            return true;
+    }
+    return false;
 }
 
 int SortedInsertPosition(const TableList& list, const QString& name) {
@@ -46,9 +54,9 @@ int SortedInsertPosition(const TableList& list, const QString& name) {
     return low;
 }
 
-void MemoryTableList::AddItem(const QString& name) {
+void MemoryTableList::AddEntry(const QString& name, const TableOwner& owner) {
     const int at = SortedInsertPosition(*this, name);
-    entries_.insert(entries_.begin() + at, Entry{name, false});
+    entries_.insert(entries_.begin() + at, Entry{name, owner, false});
     if (current_ >= at)
         ++current_;
 }

@@ -59,6 +59,16 @@ std::string QuoteSybaseIdentifier(std::string_view name) {
     return out;
 }
 
+std::string QuoteSybaseTableName(std::string_view owner, std::string_view table) {
+    std::string out;
+    if (!owner.empty()) {
+        AppendSybaseIdentifier(out, owner);
+        out.push_back('.');
+    }
+    AppendSybaseIdentifier(out, table);
+    return out;
+}
+
 void AppendTargetIdentifier(std::string& out, TransferDirection direction, std::string_view name) {
     if (direction == TransferDirection::ToSybase) {
         AppendSybaseIdentifier(out, name);

@@ -20,6 +20,17 @@ void AppendMySQLIdentifier(std::string& out, std::string_view name);
 std::string QuoteSybaseIdentifier(std::string_view name);
 void AppendSybaseIdentifier(std::string& out, std::string_view name);
 
+// A Sybase ASE table: [owner].[table] when the owner is known, else [table], which the server
+// resolves to the login's own table first, then to dbo's.
+std::string QuoteSybaseTableName(std::string_view owner, std::string_view table);
+
+// Sybase ASE refuses a '.' inside a bracketed name (with its quoted-identifier enhancement it
+// would read [a.b] as owner a, table b); no other character needs refusing, since brackets
+// take any other.
+inline bool SybaseAllowsName(std::string_view name) {
+    return name.find('.') == std::string_view::npos;
+}
+
 // The quoting of the server that `direction` writes to.
 std::string QuoteTargetIdentifier(TransferDirection direction, std::string_view name);
 void AppendTargetIdentifier(std::string& out, TransferDirection direction, std::string_view name);

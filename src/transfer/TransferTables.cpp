@@ -87,7 +87,7 @@ public:
                                                            : window.MySQLTables()) {}
 
     void Run() {
-        if (trap_.If(steps_.selectionCheck, [&] { return source_.CurrentIndex() < 0; })) {
+        if (trap_.If(steps_.selectionCheck, [&] { return !source_.HasCurrentOrSelected(); })) {
             Step(steps_.selectionMessage, [&] {
                 window_.MessageBoxes().MsgBox(toSybase() ? QStringLiteral("Please select a table")
                                                          : QStringLiteral(
@@ -166,17 +166,13 @@ private:
         return sybaseOpen && mysqlOpen;
     }
 
-    // The name as the target list shows it after the copy, and as the entry removed on Yes.
-    QString TargetListName(const QString& name) const {
-        return toSybase() ? name.toLower() : name;
-    }
-
+    // The target list shows the table as it was created: its name as the source spells it,
+    // which is the name the server knows it by.
     void AddToTarget(const QString& name) {
         Step(steps_.addToTarget, [&] {
-            const QString entry = TargetListName(name);
             // The entry is still there when its table could not be dropped.
-            if (!target_.Texts().contains(entry))
-                target_.AddItem(entry);
+            if (!ListShowsOwnTable(target_, name))
+                target_.AddItem(name);
         });
     }
 
@@ -186,7 +182,13 @@ private:
         if (!trap_.If(steps_.selectedTest, [&] { return source_.IsSelected(index); }))
             return;
         QString name;
-        if (!Step(steps_.takeName, [&] { name = source_.Text(index); }))
+        TableOwner owner;
+        if (!Step(steps_.takeName, [&] {
+                name = source_.Text(index);
+                owner = source_.Owner(index);
+                if (toSybase())
+                    RefuseDottedName(name.toStdString(), "table name " + name.toStdString());
+            }))
             return;
 
         bool askedAndAnsweredNo = false;
@@ -202,16 +204,15 @@ private:
         if (askedAndAnsweredNo)
             return;
         const std::string table = name.toStdString();
-        if (dropIt)
-            DropTarget(name, table);
-        if (lost_)
-            return;
 
+        // The source is read, and its columns checked, before the target table is dropped on
+        // Yes: a table that cannot be copied leaves the target's table as it was.
         std::unique_ptr<ResultSet> rows;
         const bool selected = Step(steps_.select, [&] {
             const std::string select =
                 "SELECT * FROM " + (toSybase() ? QuoteMySQLIdentifier(table)
-                                               : QuoteSybaseIdentifier(table));
+                                               : QuoteSybaseTableName(owner.name.toStdString(),
+                                                                      table));
             rows = SourceConnection().Execute(select);
             if (!rows)
                 throw DatabaseError("The SELECT returned no rows.", 0, select);
@@ -219,7 +220,7 @@ private:
         if (!selected)
             return;
 
-        const TableOutcome outcome = CreateTarget(*rows, table);
+        const TableOutcome outcome = CreateTarget(*rows, name, dropIt);
         if (outcome == TableOutcome::Created)
             CopyRows(*rows, table);
         if (outcome != TableOutcome::NotThere)
@@ -227,7 +228,18 @@ private:
         Step(steps_.closeRecordset, [&] { rows->Close(); });
     }
 
-    // DROP TABLE on Yes; the list entry goes only when the table is gone from the server.
+    // Sybase ASE refuses a '.' inside a bracketed name, and one that reads such a name as owner
+    // and table would reach another table; the table is not copied at all.
+    static void RefuseDottedName(const std::string& name, const std::string& what) {
+        if (!SybaseAllowsName(name))
+            throw DatabaseError("The " + what +
+                                " holds a '.', which Sybase ASE does not allow inside a name; "
+                                "the table is not copied.");
+    }
+
+    // DROP TABLE on Yes: the login's own table, the one the CREATE TABLE would meet, named bare.
+    // Its entry goes only when the table is gone from the server; another owner's table of the
+    // same name is not touched and its entry stays.
     void DropTarget(const QString& name, const std::string& table) {
         bool gone = false;
         Step(steps_.drop, [&] {
@@ -241,14 +253,16 @@ private:
             }
         });
         if (gone)
-            Step(steps_.removeFromTarget, [&] { RemoveListItem(target_, TargetListName(name)); });
+            Step(steps_.removeFromTarget, [&] { RemoveListItem(target_, name); });
     }
 
     enum class TableOutcome { Created, AlreadyThere, NotThere };
 
-    // CREATE TABLE from the source's fields. A table that could not be created is not filled:
-    // whatever stands there under that name is not the user's to mix rows into.
-    TableOutcome CreateTarget(const ResultSet& rows, const std::string& table) {
+    // CREATE TABLE from the source's fields, with the drop of the old table on Yes between
+    // building and running it. A table that could not be created is not filled: whatever
+    // stands there under that name is not the user's to mix rows into.
+    TableOutcome CreateTarget(const ResultSet& rows, const QString& name, bool dropFirst) {
+        const std::string table = name.toStdString();
         Step(steps_.openCreate, [&] {
             currentStatement_ = "CREATE TABLE ";
             AppendTargetIdentifier(currentStatement_, direction_, table);
@@ -258,11 +272,26 @@ private:
         const int fieldCount = trap_.Value(steps_.columnLoop, [&] { return rows.FieldCount(); }, 0);
         for (int i = 0; i < fieldCount; ++i) {
             Yield(steps_.columnYield);
-            Step(steps_.columnName, [&] { columns.push_back(rows.Field(i)); });
+            bool refused = false;
+            Step(steps_.columnName, [&] {
+                const FieldInfo& field = rows.Field(i);
+                if (toSybase()) {
+                    refused = !SybaseAllowsName(field.name);
+                    RefuseDottedName(field.name, "column name " + field.name + " of table " + table);
+                }
+                columns.push_back(field);
+            });
+            if (refused)
+                return TableOutcome::NotThere;
         }
         if (!Step(steps_.closeCreate,
                   [&] { currentStatement_ = CreateTableStatement(direction_, table, columns); }))
             return TableOutcome::NotThere;
+        if (dropFirst) {
+            DropTarget(name, table);
+            if (lost_)
+                return TableOutcome::NotThere;
+        }
         TableOutcome outcome = TableOutcome::NotThere;
         Step(steps_.executeCreate, [&] {
             try {
@@ -307,8 +336,9 @@ private:
                             if (!EndsTheTable(e))
                                 throw;
                             tableEnded = true;
-                            throw DatabaseError(e.Message() + "\n" + Incomplete(table, written,
-                                                                                 lastRow + 1),
+                            throw DatabaseError(e.Message() + "\n" +
+                                                    Incomplete(table, written, lastRow + 1,
+                                                               e.ConnectionLost()),
                                                 e.NativeError(), e.Statement(), e.Kind());
                         }
                     });
@@ -332,10 +362,17 @@ private:
         const bool full = toSybase() ? number == 1105 : number == 1114 || number == 1021;
         return e.ConnectionLost() || full || IsReadOnlyRefusal(e, !toSybase());
     }
+    // When the connection is lost, the server may have committed the INSERT in flight before
+    // its answer was lost: that row is neither counted nor ruled out.
     static std::string Incomplete(const std::string& table, std::int64_t written,
-                                  std::int64_t count) {
-        return "The copy of table " + table + " is incomplete: " + std::to_string(written) +
-               " of its " + std::to_string(count) + " rows were written.";
+                                  std::int64_t count, bool connectionLost) {
+        std::string text = "The copy of table " + table + " is incomplete: " +
+                           std::to_string(written) + " of its " + std::to_string(count) +
+                           " rows were written";
+        if (connectionLost)
+            text += ", and the row that was being sent when the connection was lost may have "
+                    "been written too";
+        return text + ".";
     }
 
     void EndOfRun() {

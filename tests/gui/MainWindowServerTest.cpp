@@ -282,25 +282,32 @@ TEST(MainWindowDropTest, SelectionChecksComeAfterConnecting) {
             const char* current;
             QStringList selected;
             QStringList messages;
+            QStringList left;
         };
+        // The check passes with a current entry or a selected one: Select All after "Next >"
+        // leaves no current entry.
         const Case cases[] = {
-            {"no current entry", nullptr, {"orders"}, {"Please select a table"}},
-            {"current, nothing selected", "parts", {}, {}},
+            {"no current entry, nothing selected", nullptr, {}, {"Please select a table"},
+             {"orders", "parts"}},
+            {"current, nothing selected", "parts", {}, {}, {"orders", "parts"}},
+            {"selected, none current", nullptr, {"orders"}, {}, {"parts"}},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(c.what);
             w.dialogs.clear();
             f.Select(c.selected);
+            f.list.setCurrentRow(-1, QItemSelectionModel::NoUpdate);
             if (c.current)
                 f.MakeCurrent(QString::fromLatin1(c.current));
             w.form.PushButton(side.dropButton).click();
             EXPECT_EQ(w.Messages(), c.messages);
             EXPECT_TRUE(w.ReportedLines(side.dropHandler).empty());
-            EXPECT_EQ(f.list.Texts(), QStringList({"orders", "parts"}));
-            EXPECT_EQ(f.scratch->Tables(), QStringList({"orders", "parts"}));
+            EXPECT_EQ(f.list.Texts(), c.left);
+            EXPECT_EQ(f.scratch->Tables(), c.left);
         }
         // Connecting comes first: with the server unreachable the check still shows its box.
         (side.mysql ? w.profiles.mysql : w.profiles.sybase).Port = QStringLiteral("1");
+        f.Select({});
         f.list.setCurrentRow(-1, QItemSelectionModel::NoUpdate);
         w.dialogs.clear();
         w.form.PushButton(side.dropButton).click();
@@ -477,6 +484,158 @@ TEST(MainWindowRenameTest, RenamesTheOneSelectedMySQLTableOnTheServerAndInTheLis
     w.form.PushButton6_Click();
     EXPECT_EQ(w.ReportedLines("PushButton6_Click"), std::vector<unsigned>{120});
     EXPECT_EQ(f.list.Texts(), QStringList({"back again", "gone"}));
+}
+
+// Both servers' scratch databases behind one window, for the rules a real Sybase ASE imposes on
+// the names that the transfers and the drop reach.
+struct BothSides {
+    BothSides(MainWindow& w, const std::string& suffix, const testing::ServerCoordinates& my,
+              const testing::ServerCoordinates& ase)
+        : w(w)
+        , mysql(true, my, suffix)
+        , sybase(false, ase, suffix) {
+        w.profiles.mysql = mysql.Profile();
+        w.profiles.sybase = sybase.Profile();
+    }
+    void Relist() {
+        ListMySQLTables(w.form.List1(), mysql.Profile());
+        ListSybaseTables(w.form.List2(), sybase.Profile());
+    }
+    // Selects the entries at `rows` alone, with no current entry (as after Select All).
+    static void SelectOnly(TableListBox& list, std::initializer_list<int> rows) {
+        list.setCurrentRow(-1, QItemSelectionModel::NoUpdate);
+        for (int i = 0; i < list.Count(); ++i)
+            list.SetSelected(i, std::find(rows.begin(), rows.end(), i) != rows.end());
+    }
+    static int EntryOwnedBy(const TableList& list, const QString& owner) {
+        for (int i = 0; i < list.Count(); ++i)
+            if (list.Owner(i).name == owner)
+                return i;
+        return -1;
+    }
+    // The `who` values of a table on one server, sorted, or "absent".
+    static QStringList Who(Connection& client, const std::string& table) {
+        try {
+            return Column0(*client.Execute("SELECT who FROM " + table));
+        } catch (const DatabaseError&) {
+            return {QStringLiteral("absent")};
+        }
+    }
+
+    MainWindow& w;
+    ScratchDatabase mysql;
+    ScratchDatabase sybase;
+};
+
+// Sybase ASE lists a table once per owner. Each entry reaches its own owner's table when it is
+// sent or dropped; a transfer toward ASE overwrites the login's own table (the one its CREATE
+// TABLE meets), never another owner's, whose entry stays.
+TEST(MainWindowOwnersTest, EachEntryReachesItsOwnersTable) {
+    VELTRANE_REQUIRE_MYSQL(mysqlServer);
+    VELTRANE_REQUIRE_SYBASE(sybaseServer);
+    MainWindow w;
+    BothSides both(w, "owners", mysqlServer, sybaseServer);
+    Connection& ase = both.sybase.Client();
+    ase.Execute("create table dup (who varchar(10) null) insert dup values ('dbo')");
+    ase.Execute("create table bob.dup (who varchar(10) null) insert bob.dup values ('bob')");
+    both.Relist();
+    TableListBox& list2 = w.form.List2();
+    ASSERT_EQ(list2.Texts(), QStringList({"dup", "dup"}));
+    for (const QString& owner : {QStringLiteral("bob"), QStringLiteral("dbo")}) {
+        SCOPED_TRACE(owner.toStdString());
+        BothSides::SelectOnly(list2, {BothSides::EntryOwnedBy(list2, owner)});
+        w.form.PushButton(4).click(); // the second time over the first copy, after a Yes
+        EXPECT_TRUE(w.ReportedLines("PushButton4_Click").empty());
+        EXPECT_EQ(BothSides::Who(both.mysql.Client(), "dup"), QStringList({owner}));
+    }
+
+    BothSides::SelectOnly(list2, {BothSides::EntryOwnedBy(list2, QStringLiteral("bob"))});
+    w.form.PushButton(5).click();
+    EXPECT_TRUE(w.ReportedLines("PushButton5_Click").empty());
+    EXPECT_EQ(BothSides::Who(ase, "bob.dup"), QStringList({"absent"}));
+    EXPECT_EQ(BothSides::Who(ase, "dbo.dup"), QStringList({"dbo"}));
+    ASSERT_EQ(list2.Texts(), QStringList({"dup"}));
+    EXPECT_EQ(list2.Owner(0).name, QStringLiteral("dbo"));
+
+    ase.Execute("create table bob.dup (who varchar(10) null) insert bob.dup values ('bob')");
+    both.mysql.Client().Execute("INSERT INTO dup VALUES ('mysql')");
+    both.Relist();
+    w.dialogs.clear();
+    BothSides::SelectOnly(w.form.List1(), {0});
+    w.form.PushButton(3).click();
+    EXPECT_EQ(w.Messages(), QStringList({"Would you like to overwrite dup?"}));
+    EXPECT_TRUE(w.ReportedLines("PushButton3_Click").empty());
+    EXPECT_EQ(BothSides::Who(ase, "dbo.dup"), QStringList({"dbo", "mysql"}));
+    EXPECT_EQ(BothSides::Who(ase, "bob.dup"), QStringList({"bob"}));
+    ASSERT_EQ(list2.Texts(), QStringList({"dup", "dup"}));
+    const int bobs = BothSides::EntryOwnedBy(list2, QStringLiteral("bob"));
+    ASSERT_GE(bobs, 0);
+
+    // The entry the copy added names the login's own table bare.
+    BothSides::SelectOnly(list2, {1 - bobs});
+    w.form.PushButton(5).click();
+    EXPECT_TRUE(w.ReportedLines("PushButton5_Click").empty());
+    EXPECT_EQ(BothSides::Who(ase, "dbo.dup"), QStringList({"absent"}));
+    EXPECT_EQ(BothSides::Who(ase, "bob.dup"), QStringList({"bob"}));
+    EXPECT_EQ(list2.Owner(0).name, QStringLiteral("bob"));
+}
+
+// A case-sensitive Sybase ASE (its default sort order) knows a copied table only by the name
+// it was created with, which the list then shows: the entry can be sent back and dropped.
+TEST(MainWindowOwnersTest, ACopiedTableIsListedAsCreated) {
+    VELTRANE_REQUIRE_MYSQL(mysqlServer);
+    VELTRANE_REQUIRE_SYBASE(sybaseServer);
+    MainWindow w;
+    BothSides both(w, "case", mysqlServer, sybaseServer);
+    both.mysql.Client().Execute("CREATE TABLE Orders (who VARCHAR(10))");
+    both.mysql.Client().Execute("INSERT INTO Orders VALUES ('mysql')");
+    both.Relist();
+    BothSides::SelectOnly(w.form.List1(), {0});
+    w.form.PushButton(3).click();
+    ASSERT_EQ(w.form.List2().Texts(), QStringList({"Orders"}));
+
+    both.mysql.Client().Execute("DELETE FROM Orders");
+    BothSides::SelectOnly(w.form.List2(), {0});
+    w.form.PushButton(4).click(); // over MySQL's Orders, after a Yes
+    EXPECT_EQ(BothSides::Who(both.mysql.Client(), "Orders"), QStringList({"mysql"}));
+    w.form.PushButton(5).click();
+    EXPECT_TRUE(w.ReportedLines("PushButton3_Click").empty());
+    EXPECT_TRUE(w.ReportedLines("PushButton4_Click").empty());
+    EXPECT_TRUE(w.ReportedLines("PushButton5_Click").empty());
+    EXPECT_EQ(both.sybase.Tables(), QStringList());
+    EXPECT_EQ(w.form.List2().Count(), 0);
+}
+
+// Sybase ASE takes no '.' inside a name. A MySQL table or column name holding one is refused
+// before any statement reaches Sybase ASE for that table: nothing is dropped, even after a Yes,
+// and nothing created. On MySQL such names work as any other.
+TEST(MainWindowOwnersTest, DottedNamesAreRefusedTowardSybase) {
+    VELTRANE_REQUIRE_MYSQL(mysqlServer);
+    VELTRANE_REQUIRE_SYBASE(sybaseServer);
+    MainWindow w;
+    BothSides both(w, "dots", mysqlServer, sybaseServer);
+    both.mysql.Client().Execute("CREATE TABLE `dot.ted` (a INT)");
+    both.mysql.Client().Execute("CREATE TABLE cols (`x.y` INT)");
+    both.sybase.Client().Execute("create table cols (who varchar(10) null) "
+                                 "insert cols values ('kept')");
+    both.Relist();
+    BothSides::SelectOnly(w.form.List1(), {0, 1});
+    w.form.PushButton(3).click();
+    EXPECT_EQ(w.Messages(), QStringList({"Would you like to overwrite cols?"}));
+    EXPECT_EQ(w.ReportedLines("PushButton3_Click"), (std::vector<unsigned>{132, 158}));
+    for (const auto& box : w.dialogs.shown())
+        if (box.caption == QStringLiteral("Application Error")) {
+            EXPECT_TRUE(box.text.contains(QStringLiteral("holds a '.'"))) << box.text.toStdString();
+        }
+    EXPECT_EQ(BothSides::Who(both.sybase.Client(), "cols"), QStringList({"kept"}));
+    EXPECT_EQ(both.sybase.Tables(), QStringList({"cols"}));
+    EXPECT_EQ(w.form.List2().Texts(), QStringList({"cols"}));
+
+    w.dialogs.clear();
+    BothSides::SelectOnly(w.form.List1(), {1});
+    w.form.PushButton(1).click();
+    EXPECT_TRUE(w.dialogs.shown().empty());
+    EXPECT_EQ(both.mysql.Tables(), QStringList({"cols"}));
 }
 
 } // namespace

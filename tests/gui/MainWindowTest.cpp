@@ -314,6 +314,9 @@ TEST(MainWindowTest, PointerIsAHandOverButtonsAndStandardOverTheRest) {
 
 TEST(MainWindowTest, ButtonsDoNothingWhileAnotherOperationRuns) {
     MainWindow w;
+    QWidget connectionWindow;
+    w.form.SetConnectionWindow(&connectionWindow);
+    w.form.show();
     w.form.List1().AddItem(QStringLiteral("orders"));
     w.form.List1().setCurrentRow(0, QItemSelectionModel::NoUpdate);
     w.form.List2().AddItem(QStringLiteral("orders"));
@@ -321,15 +324,20 @@ TEST(MainWindowTest, ButtonsDoNothingWhileAnotherOperationRuns) {
     {
         auto running = w.form.Guard().Enter();
         ASSERT_TRUE(running);
-        // Unguarded, the drops and the rename would report (no server, nothing selected).
-        for (int number : {10, 8, 1, 5, 6})
+        // Unguarded, the drops and the rename would report (no server, nothing selected), and
+        // "< Back" would show the connection window, whose "Next >" refills the lists.
+        for (int number : {10, 8, 1, 5, 6, 2})
             w.form.PushButton(number).click();
         EXPECT_EQ(w.form.List1().SelectedCount() + w.form.List2().SelectedCount(), 0);
         EXPECT_TRUE(w.dialogs.shown().empty());
         EXPECT_EQ(w.form.Pointer().Shape(), PointerShape::Standard);
+        EXPECT_TRUE(w.form.isVisible());
+        EXPECT_FALSE(connectionWindow.isVisible());
     }
     w.form.PushButton(10).click();
     EXPECT_TRUE(w.form.List1().IsSelected(0));
+    w.form.PushButton(2).click();
+    EXPECT_TRUE(connectionWindow.isVisible());
 }
 
 TEST(MainWindowDeathTest, ClosingTheWindowEndsTheProgram) {

@@ -95,9 +95,8 @@ TEST_P(TransferTablesTest, EveryHostileValueArrives) {
     EXPECT_TRUE(window_.dialogs.shown().empty());
     EXPECT_EQ(window_.progress, (std::vector<double>{25, 50, 75, 100, 0}));
     EXPECT_EQ(window_.busy, (std::vector<bool>{true, false}));
-    // Toward Sybase ASE the list shows the name lower-cased.
-    EXPECT_EQ(TargetList().Texts(),
-              QStringList{D().target == Server::Sybase ? Q(name).toLower() : Q(name)});
+    // The list shows the table as created, in its own letters, on either server.
+    EXPECT_EQ(TargetList().Texts(), QStringList{Q(name)});
     std::vector<FieldInfo> fields;
     auto rows = source.Run("SELECT * FROM " + Quote(D().source, name));
     for (int i = 0; i < rows->FieldCount(); ++i)
@@ -109,8 +108,7 @@ TEST_P(TransferTablesTest, EveryHostileValueArrives) {
 
 // Selected entries are copied from the bottom of the list up; the unselected one is not. The
 // question comes whenever the target list shows the name in any letter case; on Yes the entry
-// that equals the target's form of the name (lower-case toward Sybase ASE) is replaced, and an
-// entry in other letters stays beside the new one.
+// that equals the name is replaced, and an entry in other letters stays beside the new one.
 TEST_P(TransferTablesTest, SelectedTablesBottomUpWithQuestionsAndListCaseRules) {
     const std::string a = MakeTable(D().source, "multi_a", 1, "a");
     const std::string b = MakeTable(D().source, "multi_b", 1, "b");
@@ -241,9 +239,10 @@ TEST_P(TransferTablesTest, ConnectionsThatDoNotOpenAreReportedOnceEach) {
     EXPECT_TRUE(window_.progress.empty());
 }
 
-// Without a current entry the run only says so: no pointer change, no connection (the profiles
-// lead nowhere, and nothing is reported). With one but nothing selected, both connections open
-// and close and nothing is shown.
+// Without a current entry or a selected one the run only says so: no pointer change, no
+// connection (the profiles lead nowhere, and nothing is reported). With one but nothing
+// selected, both connections open and close and nothing is shown. A selected entry with none
+// current (Select All after "Next >") is copied.
 TEST_P(TransferTablesTest, NoCurrentEntryAndNothingSelected) {
     RecordingWindow noCurrent;
     noCurrent.profiles.mysql.Port = QStringLiteral("1");
@@ -264,6 +263,12 @@ TEST_P(TransferTablesTest, NoCurrentEntryAndNothingSelected) {
     EXPECT_TRUE(window_.dialogs.shown().empty()) << Printed(window_.dialogs.texts());
     EXPECT_EQ(window_.busy, (std::vector<bool>{true, false}));
     EXPECT_EQ(Texts(D().target, name), (std::vector<std::string>{"absent"}));
+
+    SourceList().SetSelected(0, true);
+    SourceList().SetCurrentIndex(-1);
+    Run();
+    EXPECT_TRUE(window_.dialogs.shown().empty()) << Printed(window_.dialogs.texts());
+    EXPECT_EQ(Texts(D().target, name), (std::vector<std::string>{"row1"}));
 }
 
 // The source table is read whole before its first row is written; the source connection calls
