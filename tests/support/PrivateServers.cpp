@@ -9,7 +9,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -418,15 +420,24 @@ struct SilencingRelay::State {
     }
 };
 
-SilencingRelay::SilencingRelay(int serverPort)
+SilencingRelay::SilencingRelay(int serverPort, int listenPort)
     : state_(new State) {
     state_->serverPort = serverPort;
-    state_->listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    state_->listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(state_->listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(state_->listener, 16);
+    address.sin_port = htons(static_cast<std::uint16_t>(listenPort));
+    const int reuse = 1;
+    ::setsockopt(state_->listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    if (::bind(state_->listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(state_->listener, 16) != 0) {
+        const std::string why = std::strerror(errno);
+        ::close(state_->listener);
+        delete state_;
+        throw std::runtime_error("the relay cannot listen on port " +
+                                 std::to_string(listenPort) + ": " + why);
+    }
     socklen_t length = sizeof address;
     ::getsockname(state_->listener, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);

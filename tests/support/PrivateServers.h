@@ -100,7 +100,8 @@ private:
 // so it may stand in front of the shared servers.
 class SilencingRelay {
 public:
-    explicit SilencingRelay(int serverPort);
+    // Listens on `listenPort` (0: a free one); throws when that port cannot be had.
+    explicit SilencingRelay(int serverPort, int listenPort = 0);
     ~SilencingRelay();
     SilencingRelay(const SilencingRelay&) = delete;
     SilencingRelay& operator=(const SilencingRelay&) = delete;
