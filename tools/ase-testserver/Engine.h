@@ -111,6 +111,9 @@ struct StatementOutcome {
 struct EngineOptions {
     std::filesystem::path dataDirectory; // one SQLite file per database; master always exists
     std::string serverName = "ASETEST";
+    // The login that owns every database and works in each as its Database Owner, "dbo", as
+    // sa does on ASE. Every other login works in each database as the user of its own name.
+    std::string ownerLogin = "sa";
 };
 
 class EngineSession {
@@ -159,8 +162,8 @@ public:
     // Fails with std::runtime_error when the data directory or master cannot be opened.
     static std::unique_ptr<Engine> Open(const EngineOptions& options);
     // One session per client connection, used by one thread at a time; sessions of
-    // different clients run concurrently.
-    virtual std::unique_ptr<EngineSession> OpenSession(int spid, std::string user) = 0;
+    // different clients run concurrently. `login` is the login name the client gave.
+    virtual std::unique_ptr<EngineSession> OpenSession(int spid, std::string login) = 0;
 };
 
 } // namespace asetest

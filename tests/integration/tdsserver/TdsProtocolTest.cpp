@@ -156,6 +156,9 @@ TEST(TdsServerCommandLine, BadArgumentsAreRefusedWithAMessage) {
         {ASE_TESTSERVER_PATH, "--port", "notaport", "--data-dir", dir.string(), "--user", "sa",
          "--password", "x"},
         {ASE_TESTSERVER_PATH, "--port", "0", "--data-dir", dir.string(), "--frobnicate"},
+        // Only the first login can be the Database Owner.
+        {ASE_TESTSERVER_PATH, "--port", "0", "--data-dir", dir.string(), "--user", "sa",
+         "--password", "x", "--user", "dbo", "--password", "y"},
     };
     for (const auto& argv : cases) {
         const ProcessResult r = RunProcess(argv, {}, "", 10s);
@@ -242,6 +245,32 @@ TEST_F(TdsProtocol, LoginReplyAsFreeTdsNeedsIt) {
     const auto rows = RowsOf(Run(*client, "select 42 answer"));
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].at("answer"), Le32(42));
+}
+
+TEST_F(TdsProtocol, FirstLoginWorksAsDboAndTheOthersAsThemselves) {
+    struct Case {
+        std::vector<Login> logins; // in the order of the command line
+        std::vector<std::string> users;
+    };
+    const Case cases[] = {
+        {{kSa, kAlice}, {"dbo", "alice"}},
+        {{kAlice, kSa}, {"dbo", "sa"}},
+    };
+    for (const Case& c : cases) {
+        server_.Stop();
+        ASSERT_NO_THROW(server_.Start(c.logins));
+        for (std::size_t i = 0; i < c.logins.size(); ++i) {
+            auto client = Open();
+            const auto reply = client->Login(c.logins[i].user, c.logins[i].password);
+            const Token* ack = First(reply, tds::kLoginAck);
+            ASSERT_TRUE(ack != nullptr && ack->ackStatus == 5) << Describe(reply);
+            const auto rows = RowsOf(Run(*client, "select user_name() u, suser_name() l"));
+            ASSERT_EQ(rows.size(), 1u);
+            EXPECT_EQ(rows[0].at("u"), c.users[i]) << c.logins[i].user << " first "
+                                                   << c.logins[0].user;
+            EXPECT_EQ(rows[0].at("l"), c.logins[i].user);
+        }
+    }
 }
 
 TEST_F(TdsProtocol, WrongPasswordIsRefusedAndTheSocketClosed) {

@@ -588,11 +588,24 @@ Datum SessionImpl::EvalFunction(const Expr& e, const RowContext& ctx) {
     }
     if (f == "user_name") {
         arity(0, 1);
-        return StringDatum("dbo");
+        if (a.empty()) {
+            return StringDatum(user_);
+        }
+        // user_name(uid): that user of the current database, NULL for an unknown one.
+        Datum r = NullDatum(ColumnType{AseType::VarChar, 255, 0, 0, true});
+        if (!a[0].value.isNull) {
+            const Datum uid = ConvertDatum(a[0], ColumnType{AseType::Int}, true);
+            Query q(*Db(current_).db, "SELECT name FROM ase_users WHERE uid = ?");
+            q.BindInt(1, uid.value.integer);
+            if (q.Step()) {
+                r.value = StringDatum(q.Text(0)).value;
+            }
+        }
+        return r;
     }
     if (f == "suser_name") {
         arity(0, 1);
-        return StringDatum(user_);
+        return StringDatum(login_);
     }
     throw EngineError(14216, 16,
                       "Function '" + e.text +

@@ -38,6 +38,7 @@ RowSet SessionImpl::LoadSource(const ObjectName& n, const std::string& contextDb
         }
         ++viewDepth_;
         try {
+            NamesAs as(*this, t->owner);
             set = ExecuteSelect(*s, h->name);
         } catch (...) {
             --viewDepth_;
