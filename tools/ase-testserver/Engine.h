@@ -68,8 +68,11 @@ struct ColumnType {
 //    bigdatetime: `days`, `fraction` in microseconds; bigtime: `fraction` in microseconds;
 //  - char/varchar/text/unichar/univarchar/unitext: `bytes` as UTF-8;
 //  - binary/varbinary/image: `bytes`.
+// A text, unitext or image NULL that once held a value keeps its text pointer, as on ASE:
+// `textPointer` is set, and it is sent with a pointer and a length of 0.
 struct Value {
     bool isNull = true;
+    bool textPointer = false; // only with isNull, in a text/unitext/image column
     std::int64_t integer = 0;
     std::uint64_t unsignedInteger = 0;
     Int128 unscaled = 0;

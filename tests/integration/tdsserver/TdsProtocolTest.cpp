@@ -739,6 +739,32 @@ TEST_F(TdsProtocol, NullableColumnsUseTheNullableWireTypes) {
     EXPECT_EQ(sparse[25].bytes, "c    ");
 }
 
+// As from ASE, a text, unitext or image value set to NULL by an update keeps its text pointer
+// and comes with a length of 0; one that never had a value comes without a pointer.
+TEST_F(TdsProtocol, LargeValueUpdatedToNullKeepsItsTextPointer) {
+    auto client = Connect();
+    Run(*client, "create table tn (id int, t text null, u unitext null, i image null)");
+    Run(*client, "insert tn values (1, 'x', 'y', 0x01) insert tn values (2, null, null, null)"
+                 " insert tn values (3, 'x', 'y', 0x01)");
+    Run(*client, "update tn set t = null, u = null, i = null where id < 3");
+    const auto rows = Filter(Run(*client, "select t, u, i from tn order by id"), tds::kRow);
+    ASSERT_EQ(rows.size(), 3u);
+    for (std::size_t c = 0; c < 3; ++c) {
+        SCOPED_TRACE(c);
+        const ColumnValue& nulled = rows[0].values.at(c);
+        const ColumnValue& never = rows[1].values.at(c);
+        const ColumnValue& set = rows[2].values.at(c);
+        EXPECT_EQ(nulled.textPointerLength, 16);
+        EXPECT_EQ(nulled.textPointer, set.textPointer);
+        EXPECT_EQ(nulled.textTimestamp.size(), 8u);
+        EXPECT_EQ(nulled.bytes, std::optional<std::string>("")) << "a data length of 0";
+        EXPECT_EQ(never.textPointerLength, 0);
+        EXPECT_EQ(never.bytes, std::nullopt);
+        EXPECT_EQ(set.textPointer.size(), 16u);
+        EXPECT_NE(set.textPointer, std::string(16, '\0'));
+    }
+}
+
 TEST_F(TdsProtocol, UnicodeBitAndBigDateTimeWireFormats) {
     auto client = Connect();
     Run(*client, "create table uw (u univarchar(10), uc unichar(3), bt bit,"

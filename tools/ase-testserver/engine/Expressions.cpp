@@ -658,8 +658,12 @@ Datum SessionImpl::Eval(const Expr& e, const RowContext& ctx) {
         }
         return EvalArithmetic(e.name, a, b);
     }
-    case ExprKind::Function:
-        return EvalFunction(e, ctx);
+    case ExprKind::Function: {
+        // Only a column's own value has a text pointer, not a function's result.
+        Datum d = EvalFunction(e, ctx);
+        d.value.textPointer = false;
+        return d;
+    }
     case ExprKind::Convert: {
         const Datum in = Eval(*e.args[0], ctx);
         int style = 0;

@@ -537,6 +537,11 @@ void SessionImpl::DoUpdate(const Statement& st, StatementOutcome& o) {
             if (v.value.isNull && !col.type.nullable) {
                 NullNotAllowed(col.name, h->name, *t);
             }
+            if (v.value.isNull && IsLargeType(col.type.type)) {
+                // Text that has had a value keeps its text pointer when set to NULL.
+                const Value& old = (*ctx.row)[static_cast<std::size_t>(targets[i])];
+                v.value.textPointer = !old.isNull || old.textPointer;
+            }
             values.push_back(std::move(v.value));
         }
         newValues.push_back(std::move(values));
