@@ -68,8 +68,11 @@ struct ColumnType {
 //    bigdatetime: `days`, `fraction` in microseconds; bigtime: `fraction` in microseconds;
 //  - char/varchar/text/unichar/univarchar/unitext: `bytes` as UTF-8;
 //  - binary/varbinary/image: `bytes`.
+// A text, unitext or image NULL that once held a value keeps its text pointer, as on ASE:
+// `textPointer` is set, and it is sent with a pointer and a length of 0.
 struct Value {
     bool isNull = true;
+    bool textPointer = false; // only with isNull, in a text/unitext/image column
     std::int64_t integer = 0;
     std::uint64_t unsignedInteger = 0;
     Int128 unscaled = 0;
@@ -111,6 +114,9 @@ struct StatementOutcome {
 struct EngineOptions {
     std::filesystem::path dataDirectory; // one SQLite file per database; master always exists
     std::string serverName = "ASETEST";
+    // The login that owns every database and works in each as its Database Owner, "dbo", as
+    // sa does on ASE. Every other login works in each database as the user of its own name.
+    std::string ownerLogin = "sa";
 };
 
 class EngineSession {
@@ -159,8 +165,8 @@ public:
     // Fails with std::runtime_error when the data directory or master cannot be opened.
     static std::unique_ptr<Engine> Open(const EngineOptions& options);
     // One session per client connection, used by one thread at a time; sessions of
-    // different clients run concurrently.
-    virtual std::unique_ptr<EngineSession> OpenSession(int spid, std::string user) = 0;
+    // different clients run concurrently. `login` is the login name the client gave.
+    virtual std::unique_ptr<EngineSession> OpenSession(int spid, std::string login) = 0;
 };
 
 } // namespace asetest

@@ -436,14 +436,17 @@ void WriteRow(std::string& out, const std::vector<ResultColumn>& columns,
             break;
         }
         case Shape::TextPtr: {
-            if (v.isNull) {
+            // A NULL that never had a value has no text pointer; one that was set to NULL
+            // keeps its pointer and has a length of 0.
+            if (v.isNull && !v.textPointer) {
                 w.U8(0);
                 break;
             }
             w.U8(16);
             w.Bytes(std::string(16, '\x01')); // text pointer
             w.Bytes(std::string(8, '\0'));    // timestamp
-            const std::string bytes = c.utf16 ? Utf16FromUtf8(v.bytes) : v.bytes;
+            const std::string bytes =
+                v.isNull ? std::string() : (c.utf16 ? Utf16FromUtf8(v.bytes) : v.bytes);
             w.U32(static_cast<std::uint32_t>(bytes.size()));
             w.Bytes(bytes);
             break;

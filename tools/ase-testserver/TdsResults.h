@@ -16,7 +16,7 @@ struct WireColumn {
         Fixed,   // no length prefix, `size` bytes
         Length1, // 1-byte length, 0 = NULL
         Length4, // 4-byte length, 0 = NULL
-        TextPtr, // text pointer, timestamp, 4-byte length
+        TextPtr, // pointer length (0 = NULL without a pointer), pointer, timestamp, length
         Numeric, // 1-byte length, sign byte, big-endian magnitude
     };
     std::uint8_t wireType = 0;

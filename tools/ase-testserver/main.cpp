@@ -37,6 +37,10 @@ const char* const kUsage =
     "database; master always exists). It listens on 127.0.0.1 only, prints\n"
     "'listening on 127.0.0.1:PORT' when ready (--port 0 picks a free port) and stops on\n"
     "SIGTERM or SIGINT. --database creates that database at start unless it exists.\n"
+    "The first --user owns every database and works in each as its Database Owner, dbo\n"
+    "(as sa does on Sybase ASE); every other login works in each database as the user of\n"
+    "its own name. A bare object name means the user's own object, else dbo's; a bare\n"
+    "create makes the user's own. Permissions are not checked.\n"
     "--charset sets the server's character set (utf8 by default); with iso_1 the server\n"
     "converts between ISO 8859-1 on the wire and its UTF-8 data, as Sybase ASE does.\n";
 
@@ -51,6 +55,7 @@ struct Arguments {
     int port = -1;
     std::string dataDirectory;
     std::vector<std::string> databases;
+    std::string ownerLogin; // the first --user
     asetest::ServerSettings settings;
 };
 
@@ -111,16 +116,22 @@ bool Parse(int argc, char** argv, Arguments& args, std::string& error) {
             error = "login names and passwords are 1 to 30 bytes in TDS 5.0";
             return false;
         }
+        if (i > 0 && users[i] == "dbo") {
+            error = "only the first --user can be named dbo: it is the one Database Owner";
+            return false;
+        }
         args.settings.passwords[users[i]] = passwords[i];
     }
+    args.ownerLogin = users.front();
     return true;
 }
 
 // Creates each database that does not exist yet, through SQL as a client would.
-void CreateDatabases(asetest::Engine& engine, const std::vector<std::string>& names) {
+void CreateDatabases(asetest::Engine& engine, const std::vector<std::string>& names,
+                     const std::string& ownerLogin) {
     if (names.empty())
         return;
-    auto session = engine.OpenSession(1, "sa");
+    auto session = engine.OpenSession(1, ownerLogin);
     const std::atomic<bool> notCancelled{false};
     for (const std::string& name : names) {
         std::string quoted = "[";
@@ -160,8 +171,9 @@ int main(int argc, char** argv) {
         asetest::EngineOptions options;
         options.dataDirectory = args.dataDirectory;
         options.serverName = args.settings.serverName;
+        options.ownerLogin = args.ownerLogin;
         engine = asetest::Engine::Open(options);
-        CreateDatabases(*engine, args.databases);
+        CreateDatabases(*engine, args.databases, args.ownerLogin);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ase-testserver: %s\n", e.what());
         return 1;

@@ -437,8 +437,8 @@ ColumnValue RawTdsClient::ReadValue(const ColumnFormat& c) {
         v.textPointerLength = pointer;
         if (pointer == 0)
             break;
-        Bytes(pointer);
-        Bytes(8); // timestamp
+        v.textPointer = Bytes(pointer);
+        v.textTimestamp = Bytes(8);
         const std::uint32_t n = U32();
         v.bytes = Bytes(n);
         break;

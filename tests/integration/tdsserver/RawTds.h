@@ -103,6 +103,8 @@ struct ColumnFormat {
 struct ColumnValue {
     std::optional<std::string> bytes; // nullopt = NULL
     int textPointerLength = -1;       // text/image/unitext: the pointer length byte
+    std::string textPointer;          // and the pointer and timestamp after it
+    std::string textTimestamp;
 };
 
 // One decoded token. Only the fields of its kind are filled.

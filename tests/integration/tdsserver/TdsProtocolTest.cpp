@@ -156,6 +156,9 @@ TEST(TdsServerCommandLine, BadArgumentsAreRefusedWithAMessage) {
         {ASE_TESTSERVER_PATH, "--port", "notaport", "--data-dir", dir.string(), "--user", "sa",
          "--password", "x"},
         {ASE_TESTSERVER_PATH, "--port", "0", "--data-dir", dir.string(), "--frobnicate"},
+        // Only the first login can be the Database Owner.
+        {ASE_TESTSERVER_PATH, "--port", "0", "--data-dir", dir.string(), "--user", "sa",
+         "--password", "x", "--user", "dbo", "--password", "y"},
     };
     for (const auto& argv : cases) {
         const ProcessResult r = RunProcess(argv, {}, "", 10s);
@@ -242,6 +245,32 @@ TEST_F(TdsProtocol, LoginReplyAsFreeTdsNeedsIt) {
     const auto rows = RowsOf(Run(*client, "select 42 answer"));
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].at("answer"), Le32(42));
+}
+
+TEST_F(TdsProtocol, FirstLoginWorksAsDboAndTheOthersAsThemselves) {
+    struct Case {
+        std::vector<Login> logins; // in the order of the command line
+        std::vector<std::string> users;
+    };
+    const Case cases[] = {
+        {{kSa, kAlice}, {"dbo", "alice"}},
+        {{kAlice, kSa}, {"dbo", "sa"}},
+    };
+    for (const Case& c : cases) {
+        server_.Stop();
+        ASSERT_NO_THROW(server_.Start(c.logins));
+        for (std::size_t i = 0; i < c.logins.size(); ++i) {
+            auto client = Open();
+            const auto reply = client->Login(c.logins[i].user, c.logins[i].password);
+            const Token* ack = First(reply, tds::kLoginAck);
+            ASSERT_TRUE(ack != nullptr && ack->ackStatus == 5) << Describe(reply);
+            const auto rows = RowsOf(Run(*client, "select user_name() u, suser_name() l"));
+            ASSERT_EQ(rows.size(), 1u);
+            EXPECT_EQ(rows[0].at("u"), c.users[i]) << c.logins[i].user << " first "
+                                                   << c.logins[0].user;
+            EXPECT_EQ(rows[0].at("l"), c.logins[i].user);
+        }
+    }
 }
 
 TEST_F(TdsProtocol, WrongPasswordIsRefusedAndTheSocketClosed) {
@@ -708,6 +737,32 @@ TEST_F(TdsProtocol, NullableColumnsUseTheNullableWireTypes) {
     EXPECT_EQ(sparse[31].textPointerLength, 0) << "a NULL text has pointer length 0";
     EXPECT_EQ(sparse[14].bytes, Le32(0) + Le32(0));
     EXPECT_EQ(sparse[25].bytes, "c    ");
+}
+
+// As from ASE, a text, unitext or image value set to NULL by an update keeps its text pointer
+// and comes with a length of 0; one that never had a value comes without a pointer.
+TEST_F(TdsProtocol, LargeValueUpdatedToNullKeepsItsTextPointer) {
+    auto client = Connect();
+    Run(*client, "create table tn (id int, t text null, u unitext null, i image null)");
+    Run(*client, "insert tn values (1, 'x', 'y', 0x01) insert tn values (2, null, null, null)"
+                 " insert tn values (3, 'x', 'y', 0x01)");
+    Run(*client, "update tn set t = null, u = null, i = null where id < 3");
+    const auto rows = Filter(Run(*client, "select t, u, i from tn order by id"), tds::kRow);
+    ASSERT_EQ(rows.size(), 3u);
+    for (std::size_t c = 0; c < 3; ++c) {
+        SCOPED_TRACE(c);
+        const ColumnValue& nulled = rows[0].values.at(c);
+        const ColumnValue& never = rows[1].values.at(c);
+        const ColumnValue& set = rows[2].values.at(c);
+        EXPECT_EQ(nulled.textPointerLength, 16);
+        EXPECT_EQ(nulled.textPointer, set.textPointer);
+        EXPECT_EQ(nulled.textTimestamp.size(), 8u);
+        EXPECT_EQ(nulled.bytes, std::optional<std::string>("")) << "a data length of 0";
+        EXPECT_EQ(never.textPointerLength, 0);
+        EXPECT_EQ(never.bytes, std::nullopt);
+        EXPECT_EQ(set.textPointer.size(), 16u);
+        EXPECT_NE(set.textPointer, std::string(16, '\0'));
+    }
 }
 
 TEST_F(TdsProtocol, UnicodeBitAndBigDateTimeWireFormats) {

@@ -78,6 +78,22 @@ TEST_F(Tsql, BatchesErrorsAndTheSecondLogin) {
     EXPECT_NE(r.output.find("\n2\n"), std::string::npos) << "count after the error: " << r.output;
 }
 
+// FreeTDS reads a text pointer with a length of 0 as a value of no bytes (DB-Library's
+// dbdata gives a pointer, dbdatlen 0), not as NULL: what it gets from ASE for text that was
+// set and then updated to NULL.
+TEST_F(Tsql, TextUpdatedToNullReadsAsEmptyNotNull) {
+    const ProcessResult r = Run(kSa, "create table tt (id int, t text null)\n"
+                                     "insert tt values (1, 'x')\n"
+                                     "insert tt values (2, null)\n"
+                                     "update tt set t = null\n"
+                                     "go\n"
+                                     "select id, t from tt order by id\n"
+                                     "go\n");
+    ASSERT_FALSE(r.timedOut) << r.output;
+    EXPECT_EQ(r.exitStatus, 0) << r.output;
+    EXPECT_NE(r.output.find("id\tt\n1\t\n2\tNULL\n"), std::string::npos) << r.output;
+}
+
 TEST_F(Tsql, WrongPasswordFails) {
     const ProcessResult r = Run({kSa.user, "definitely-wrong"}, "select 1\ngo\n");
     ASSERT_FALSE(r.timedOut) << r.output;

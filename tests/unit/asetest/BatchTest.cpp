@@ -322,6 +322,32 @@ TEST_F(BatchTest, BracketedNames) {
     Ok("create table " + okName + " (a int)");
 }
 
+TEST_F(BatchTest, DotInsideADelimitedNameIsASyntaxError) {
+    Ok("create table [a].[b] ([c] int) insert a.b values (1)");
+    EXPECT_EQ(Scalar("select [c] from [master].[a].[b]").integer, 1);
+    const struct {
+        bool quotedIdentifier;
+        const char* sql;
+        const char* near;
+    } cases[] = {
+        {false, "create table [x.y] (c int)", "[x.y]"},
+        {false, "select * from [a.b]", "[a.b]"},
+        {false, "select [b.c] from a.b", "[b.c]"},
+        {false, "select * from [a]].b ]", "[a]].b ]"},
+        {true, "select * from \"a.b\"", "\"a.b\""},
+        {true, "select \"x.c\" from a.b", "\"x.c\""},
+    };
+    for (const auto& c : cases) {
+        Ok(c.quotedIdentifier ? "set quoted_identifier on" : "set quoted_identifier off");
+        const Message m = Error(c.sql);
+        EXPECT_EQ(m.number, 102) << c.sql;
+        EXPECT_EQ(m.severity, 15) << c.sql;
+        EXPECT_EQ(m.text, std::string("Incorrect syntax near '") + c.near + "'.") << c.sql;
+    }
+    Ok("set quoted_identifier off");
+    EXPECT_EQ(Scalar("select count(*) from sysobjects where name like '%.%'").integer, 0);
+}
+
 TEST_F(BatchTest, DeepNestingGivesErrors) {
     std::string deep = "select " + std::string(5000, '(') + "1" + std::string(5000, ')');
     EXPECT_EQ(Error(deep).number, 191);

@@ -35,6 +35,74 @@ TEST_F(CatalogTest, OwnersKeepTablesOfTheSameNameApart) {
     EXPECT_TRUE(Scalar("select object_id('a.b.c.d')").isNull);
 }
 
+// sa owns every database and works in each as dbo; alice and bob work as the users of their
+// own names.
+TEST_F(CatalogTest, BareNamesMeanTheUsersOwnObjectThenDbos) {
+    auto alice = NewSession(18, "alice");
+    auto bob = NewSession(19, "bob");
+    EngineSession* sa = session_.get();
+    Ok("create table t (who varchar(10)) insert t values ('dbo') "
+       "create table shared (who varchar(10)) insert shared values ('dbo') create database other");
+    Ok(*alice, "create table t (who varchar(10)) insert t values ('alice') "
+               "create view v as select who from t create table other..x (a int)");
+    Ok(*bob, "create view v as select who from t");
+    auto first = [&](EngineSession& s, const std::string& sql) {
+        const auto out = Run(s, sql);
+        const bool answered = !out.empty() && !out.back().failed && !out.back().rows.empty();
+        EXPECT_TRUE(answered) << sql << "\n" << Describe(out);
+        return answered ? out.back().rows[0].at(0).bytes : std::string("<none>");
+    };
+    struct Case {
+        EngineSession* session;
+        const char* sql;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {sa, "select user_name()", "dbo"},
+        {alice.get(), "select user_name()", "alice"},
+        {bob.get(), "select user_name()", "bob"},
+        {alice.get(), "select suser_name()", "alice"},
+        {sa, "select who from t", "dbo"},
+        {alice.get(), "select who from t", "alice"},
+        {bob.get(), "select who from t", "dbo"},
+        {alice.get(), "select who from master..t", "alice"},
+        {alice.get(), "select who from dbo.t", "dbo"},
+        {alice.get(), "select who from master.[dbo].[t]", "dbo"},
+        {sa, "select who from alice.t", "alice"},
+        {alice.get(), "select who from shared", "dbo"},
+        {sa, "select who from alice.v", "alice"}, // a view reads its names as its owner does
+        {alice.get(), "select who from bob.v", "dbo"},
+        {alice.get(), "select user_name(uid) from sysobjects where id = object_id('t')", "alice"},
+        {bob.get(), "select user_name(uid) from sysobjects where id = object_id('t')", "dbo"},
+        {alice.get(), "select user_name(uid) from sysobjects where id = object_id('dbo.t')",
+         "dbo"},
+        {alice.get(), "select user_name(uid) from sysobjects where id = object_id('master..v')",
+         "alice"},
+        {sa, "select user_name(uid) from other..sysobjects where name = 'x'", "alice"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(first(*c.session, c.sql), c.expected) << c.sql;
+    }
+    EXPECT_EQ(Column(Run("sp_tables 't'").at(0), 1), (std::vector<std::string>{"alice", "dbo"}));
+
+    // Writes and drops take the object a select would; a create checks its own owner only.
+    Ok(*alice, "insert t values ('a2') update t set who = 'a3' where who = 'a2' "
+               "delete t where who = 'alice'");
+    Ok(*bob, "insert t values ('bob')");
+    EXPECT_EQ(Column(Query("select who from alice.t"), 0), std::vector<std::string>{"a3"});
+    EXPECT_EQ(Column(Query("select who from t order by who"), 0),
+              (std::vector<std::string>{"bob", "dbo"}));
+    Ok(*alice, "truncate table t");
+    EXPECT_EQ(Scalar("select count(*) from alice.t").integer, 0);
+    EXPECT_EQ(Scalar("select count(*) from dbo.t").integer, 2);
+    const auto again = Run(*alice, "create table t (a int)");
+    EXPECT_EQ(again.at(0).messages.at(0).number, 2714) << Describe(again);
+    EXPECT_EQ(Error("drop view v").number, 3701); // dbo has no v
+    Ok(*alice, "drop view v drop table t");
+    EXPECT_EQ(first(*alice, "select who from t"), "dbo");
+    EXPECT_EQ(first(*bob, "select who from v"), "dbo");
+}
+
 TEST_F(CatalogTest, ViewsSelectThroughTheirDefinition) {
     Ok("create table t (a int, b varchar(10) null)");
     Ok("insert t values (1, 'one') insert t values (2, null) insert t values (3, 'three')");

@@ -43,8 +43,8 @@ void EngineTest::Reopen() {
     session_ = engine_->OpenSession(17, "sa");
 }
 
-std::unique_ptr<EngineSession> EngineTest::NewSession(int spid) {
-    return engine_->OpenSession(spid, "sa");
+std::unique_ptr<EngineSession> EngineTest::NewSession(int spid, std::string login) {
+    return engine_->OpenSession(spid, std::move(login));
 }
 
 std::vector<StatementOutcome> EngineTest::Run(std::string_view sql) {

@@ -19,7 +19,8 @@ protected:
     void TearDown() override;
 
     void Reopen(); // closes and opens the engine on the same directory
-    std::unique_ptr<EngineSession> NewSession(int spid);
+    // A session of `login`; "sa" owns every database and works in each as dbo.
+    std::unique_ptr<EngineSession> NewSession(int spid, std::string login = "sa");
 
     std::vector<StatementOutcome> Run(std::string_view sql);
     std::vector<StatementOutcome> Run(EngineSession& s, std::string_view sql);

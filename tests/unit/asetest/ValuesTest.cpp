@@ -402,6 +402,47 @@ TEST_F(ValuesTest, LargeTypesInOrderByAndWhere) {
     EXPECT_EQ(Query("select id from t where im is null").rows.size(), 1u);
 }
 
+// A text, unitext or image value that an update sets to NULL keeps its text pointer, which
+// only the wire shows; in SQL it is a NULL like any other.
+TEST_F(ValuesTest, LargeValueUpdatedToNullKeepsItsTextPointer) {
+    Ok("create table lob (id int, t text null, u unitext null, i image null, v varchar(5) null)");
+    Ok("insert lob values (1, 'x', 'y', 0x01, 'v') insert lob values (2, null, null, null, null) "
+       "insert lob (id) values (3) insert lob values (4, 'x', 'y', 0x01, 'v')");
+    Ok("update lob set t = null, u = null, i = null, v = null where id < 4");
+    Ok("update lob set t = 'a', u = 'b', i = 0x02 where id = 3");
+    Ok("update lob set t = null, u = null, i = null where id = 3");
+    Ok("update lob set t = t, u = null where id = 1");
+    Ok("create table copy (id int, t text null, u unitext null, i image null, v varchar(5) null)");
+    Ok("insert copy select * from lob");
+    const struct {
+        std::int64_t id;
+        bool nulls;   // t, u, i and v are NULL
+        bool pointer; // t, u and i still have their text pointer
+    } expected[] = {{1, true, true}, {2, true, false}, {3, true, true}, {4, false, false}};
+    auto check = [&](const std::string& table, bool pointers) {
+        SCOPED_TRACE(table);
+        const StatementOutcome o = Query("select id, t, u, i, v from " + table + " order by id");
+        ASSERT_EQ(o.rows.size(), std::size(expected));
+        for (std::size_t r = 0; r < o.rows.size(); ++r) {
+            EXPECT_EQ(o.rows[r][0].integer, expected[r].id);
+            for (std::size_t c = 1; c <= 4; ++c) {
+                EXPECT_EQ(o.rows[r][c].isNull, expected[r].nulls) << "row " << r << " column " << c;
+                EXPECT_EQ(o.rows[r][c].textPointer, pointers && c < 4 && expected[r].pointer)
+                    << "row " << r << " column " << c;
+            }
+        }
+    };
+    check("lob", true);
+    check("copy", false); // a copy is a NULL inserted, without a pointer
+    Reopen();
+    check("lob", true);
+    EXPECT_EQ(Scalar("select count(*) from lob where t is null").integer, 3);
+    EXPECT_EQ(Scalar("select count(*) from lob where i = null").integer, 3);
+    EXPECT_EQ(Scalar("select count(*) from lob where t like '%'").integer, 1);
+    EXPECT_TRUE(Scalar("select datalength(t) from lob where id = 1").isNull);
+    EXPECT_TRUE(Scalar("select convert(varchar(10), t) from lob where id = 1").isNull);
+}
+
 TEST_F(ValuesTest, LongLiteralIntoTextIsKeptWhole) {
     Ok("create table t (tx text, v varchar(16384))");
     const std::string big(20000, 'q');

@@ -196,22 +196,38 @@ TablePtr SessionImpl::FindObject(DbHandle& h, const std::string& owner, const st
     return t;
 }
 
+TablePtr SessionImpl::Lookup(DbHandle& h, const ObjectName& n) {
+    std::vector<std::string> owners{n.owner};
+    if (n.owner.empty()) {
+        owners = {bareNameUser_};
+        if (bareNameUser_ != "dbo") {
+            owners.emplace_back("dbo");
+        }
+    }
+    for (const std::string& owner : owners) {
+        if (TablePtr t = FindObject(h, owner, n.name)) {
+            return t;
+        }
+    }
+    if (owners.back() == "dbo") {
+        if (const SystemTable* sys = FindSystemTable(n.name)) {
+            auto def = std::make_shared<TableDef>();
+            def->id = sys->id;
+            def->owner = "dbo";
+            def->name = sys->name;
+            def->kind = 'S';
+            return def;
+        }
+    }
+    return nullptr;
+}
+
 TablePtr SessionImpl::ResolveTable(const ObjectName& n, const std::string& contextDb,
                                    DbHandle*& handle) {
     DbHandle& h = DbForUse(DatabaseOf(n, contextDb));
     handle = &h;
-    TablePtr t = FindObject(h, OwnerOf(n), n.name);
+    TablePtr t = Lookup(h, n);
     if (!t) {
-        if (OwnerOf(n) == "dbo") {
-            if (const SystemTable* sys = FindSystemTable(n.name)) {
-                auto def = std::make_shared<TableDef>();
-                def->id = sys->id;
-                def->owner = "dbo";
-                def->name = sys->name;
-                def->kind = 'S';
-                return def;
-            }
-        }
         throw EngineError(208, 16,
                           n.written + " not found. Specify owner.objectname or use sp_help to "
                                       "check whether the object exists (sp_help may produce lots "
@@ -240,7 +256,7 @@ std::vector<TablePtr> SessionImpl::AllObjects(DbHandle& h) {
 void SessionImpl::DoCreateTable(const Statement& st) {
     const ObjectName& n = st.target;
     DbHandle& h = DbForUse(DatabaseOf(n, current_));
-    const std::string owner = OwnerOf(n);
+    const std::string owner = CreateOwner(n);
     std::set<std::string> seen;
     for (const ColumnDefinition& def : st.definitions) {
         // ASE keeps bit columns NOT NULL and TDS 5.0 has no nullable bit type, so `bit null`
@@ -308,12 +324,15 @@ void SessionImpl::DoCreateView(const Statement& st) {
     const ObjectName& n = st.target;
     const std::string dbName = DatabaseOf(n, current_);
     DbHandle& h = DbForUse(dbName);
-    const std::string owner = OwnerOf(n);
+    const std::string owner = CreateOwner(n);
     if (FindObject(h, owner, n.name) || (owner == "dbo" && FindSystemTable(n.name))) {
         throw EngineError(2714, 16,
                           "There is already an object named '" + n.name + "' in the database.");
     }
-    ExecuteSelect(*st.select, dbName); // names must resolve now
+    {
+        NamesAs as(*this, owner);
+        ExecuteSelect(*st.select, dbName); // names must resolve now, as the owner reads them
+    }
     Scope scope(*this, h);
     std::int64_t id = kFirstObjectId;
     {
@@ -344,7 +363,7 @@ void SessionImpl::DoDrop(const Statement& st) {
     std::optional<EngineError> firstError;
     for (const ObjectName& n : st.targets) {
         DbHandle& h = DbForUse(DatabaseOf(n, current_));
-        TablePtr t = FindObject(h, OwnerOf(n), n.name);
+        TablePtr t = Lookup(h, n);
         if (!t || t->kind != (view ? 'V' : 'U')) {
             if (!firstError) {
                 firstError = EngineError(3701, 11,
@@ -637,14 +656,8 @@ std::optional<std::int64_t> SessionImpl::ObjectId(const std::string& text) {
     if (db != current_ && !DatabaseExists(db)) {
         return std::nullopt;
     }
-    DbHandle& h = Db(db);
-    if (TablePtr t = FindObject(h, OwnerOf(n), n.name)) {
+    if (TablePtr t = Lookup(Db(db), n)) {
         return t->id;
-    }
-    if (OwnerOf(n) == "dbo") {
-        if (const SystemTable* s = FindSystemTable(n.name)) {
-            return s->id;
-        }
     }
     return std::nullopt;
 }

@@ -72,10 +72,12 @@ std::unique_ptr<Engine> Engine::Open(const EngineOptions& options) {
     return engine;
 }
 
-SessionImpl::SessionImpl(EngineImpl& engine, int spid, std::string user)
+SessionImpl::SessionImpl(EngineImpl& engine, int spid, std::string login)
     : engine_(engine)
     , spid_(spid)
-    , user_(std::move(user)) {}
+    , login_(std::move(login))
+    , user_(login_ == engine.OwnerLogin() ? "dbo" : login_)
+    , bareNameUser_(user_) {}
 
 std::uint64_t SessionImpl::Generation() const {
     return engine_.generation.load();

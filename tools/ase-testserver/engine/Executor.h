@@ -93,7 +93,7 @@ class EngineImpl;
 
 class SessionImpl final : public EngineSession {
 public:
-    SessionImpl(EngineImpl& engine, int spid, std::string user);
+    SessionImpl(EngineImpl& engine, int spid, std::string login);
 
     std::vector<StatementOutcome> ExecuteBatch(std::string_view sql,
                                                const std::atomic<bool>& cancelled) override;
@@ -112,7 +112,13 @@ public:
 private:
     EngineImpl& engine_;
     int spid_;
+    std::string login_;
+    // The database user the login works as, in every database: "dbo" for the owner login,
+    // else the login's own name.
     std::string user_;
+    // Whose objects a bare name finds first: the session's user, or the owner of the view
+    // whose body is running (a view reads names as its owner does).
+    std::string bareNameUser_;
     std::string current_ = "master";
     std::map<std::string, std::unique_ptr<DbHandle>> dbs_;
     std::int64_t textSize_ = kDefaultTextSize;
@@ -152,7 +158,13 @@ private:
     std::string DatabaseOf(const ObjectName& n, const std::string& contextDb) const {
         return n.database.empty() ? contextDb : n.database;
     }
-    static std::string OwnerOf(const ObjectName& n) { return n.owner.empty() ? "dbo" : n.owner; }
+    // The owner an object created under this name gets: the one written, else the user's.
+    std::string CreateOwner(const ObjectName& n) const {
+        return n.owner.empty() ? bareNameUser_ : n.owner;
+    }
+    // The object a name means: exactly the written owner's, or without an owner the user's
+    // own, then the Database Owner's (system tables included). Null when there is none.
+    TablePtr Lookup(DbHandle& h, const ObjectName& n);
     TablePtr ResolveTable(const ObjectName& n, const std::string& contextDb, DbHandle*& handle);
     void BumpGeneration();
     std::uint64_t Generation() const;
@@ -204,6 +216,7 @@ private:
     // Transactions and atomic statements
     void JoinTransaction(DbHandle& h);
     class Scope;
+    class NamesAs;
 };
 
 class EngineImpl final : public Engine {
@@ -211,12 +224,13 @@ public:
     explicit EngineImpl(EngineOptions options)
         : options_(std::move(options)) {}
 
-    std::unique_ptr<EngineSession> OpenSession(int spid, std::string user) override {
-        return std::make_unique<SessionImpl>(*this, spid, std::move(user));
+    std::unique_ptr<EngineSession> OpenSession(int spid, std::string login) override {
+        return std::make_unique<SessionImpl>(*this, spid, std::move(login));
     }
 
     std::filesystem::path FileFor(const std::string& database) const;
     const std::string& ServerName() const { return options_.serverName; }
+    const std::string& OwnerLogin() const { return options_.ownerLogin; }
     // Moves on every catalog change; sessions then drop the table records they cached.
     std::atomic<std::uint64_t> generation{1};
     std::mutex databaseMutex; // create/drop database
@@ -253,6 +267,21 @@ private:
     DbHandle& h_;
     bool nested_;
     bool done_ = false;
+};
+
+// While it lives, bare names resolve as `user` would see them.
+class SessionImpl::NamesAs {
+public:
+    NamesAs(SessionImpl& s, std::string user)
+        : s_(s)
+        , saved_(std::exchange(s.bareNameUser_, std::move(user))) {}
+    ~NamesAs() { s_.bareNameUser_ = std::move(saved_); }
+    NamesAs(const NamesAs&) = delete;
+    NamesAs& operator=(const NamesAs&) = delete;
+
+private:
+    SessionImpl& s_;
+    std::string saved_;
 };
 
 } // namespace asetest

@@ -588,11 +588,24 @@ Datum SessionImpl::EvalFunction(const Expr& e, const RowContext& ctx) {
     }
     if (f == "user_name") {
         arity(0, 1);
-        return StringDatum("dbo");
+        if (a.empty()) {
+            return StringDatum(user_);
+        }
+        // user_name(uid): that user of the current database, NULL for an unknown one.
+        Datum r = NullDatum(ColumnType{AseType::VarChar, 255, 0, 0, true});
+        if (!a[0].value.isNull) {
+            const Datum uid = ConvertDatum(a[0], ColumnType{AseType::Int}, true);
+            Query q(*Db(current_).db, "SELECT name FROM ase_users WHERE uid = ?");
+            q.BindInt(1, uid.value.integer);
+            if (q.Step()) {
+                r.value = StringDatum(q.Text(0)).value;
+            }
+        }
+        return r;
     }
     if (f == "suser_name") {
         arity(0, 1);
-        return StringDatum(user_);
+        return StringDatum(login_);
     }
     throw EngineError(14216, 16,
                       "Function '" + e.text +
@@ -645,8 +658,12 @@ Datum SessionImpl::Eval(const Expr& e, const RowContext& ctx) {
         }
         return EvalArithmetic(e.name, a, b);
     }
-    case ExprKind::Function:
-        return EvalFunction(e, ctx);
+    case ExprKind::Function: {
+        // Only a column's own value has a text pointer, not a function's result.
+        Datum d = EvalFunction(e, ctx);
+        d.value.textPointer = false;
+        return d;
+    }
     case ExprKind::Convert: {
         const Datum in = Eval(*e.args[0], ctx);
         int style = 0;

@@ -148,6 +148,12 @@ std::vector<Token> Tokenize(std::string_view sql, bool quotedIdentifier) {
                     "Incorrect syntax near '" + std::string(sql.substr(t.begin, i - t.begin)) +
                         "'. A delimited identifier must contain at least one character.");
             }
+            // ASE refuses a dot inside a delimited name: [a.b] is neither one name nor two.
+            if (t.value.find('.') != std::string::npos) {
+                throw EngineError(102, 15,
+                                  "Incorrect syntax near '" +
+                                      std::string(sql.substr(t.begin, i - t.begin)) + "'.");
+            }
         } else if (c == '0' && i + 1 < n && (sql[i + 1] == 'x' || sql[i + 1] == 'X')) {
             t.kind = TokenKind::Binary;
             std::size_t p = i + 2;

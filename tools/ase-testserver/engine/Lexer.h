@@ -32,7 +32,7 @@ struct Token {
 };
 
 // Splits SQL text into tokens, the last one of kind End. Throws EngineError 105 for an
-// unclosed quote and 102 for an empty or unclosed delimited identifier.
+// unclosed quote and 102 for an empty or unclosed delimited identifier or one with a dot.
 std::vector<Token> Tokenize(std::string_view sql, bool quotedIdentifier);
 
 bool EqualsNoCase(std::string_view a, std::string_view b);

@@ -38,6 +38,7 @@ RowSet SessionImpl::LoadSource(const ObjectName& n, const std::string& contextDb
         }
         ++viewDepth_;
         try {
+            NamesAs as(*this, t->owner);
             set = ExecuteSelect(*s, h->name);
         } catch (...) {
             --viewDepth_;
@@ -535,6 +536,11 @@ void SessionImpl::DoUpdate(const Statement& st, StatementOutcome& o) {
             Datum v = AssignToColumn(Eval(*st.assignments[i].second, ctx), col.type);
             if (v.value.isNull && !col.type.nullable) {
                 NullNotAllowed(col.name, h->name, *t);
+            }
+            if (v.value.isNull && IsLargeType(col.type.type)) {
+                // Text that has had a value keeps its text pointer when set to NULL.
+                const Value& old = (*ctx.row)[static_cast<std::size_t>(targets[i])];
+                v.value.textPointer = !old.isNull || old.textPointer;
             }
             values.push_back(std::move(v.value));
         }

@@ -117,7 +117,13 @@ void Query::BindNull(int index) {
 
 void Query::BindValue(int index, const Value& v, const ColumnType& type) {
     if (v.isNull) {
-        BindNull(index);
+        // A text pointer without a value is kept as an integer: no text or image column
+        // holds one otherwise.
+        if (v.textPointer && IsLargeType(type.type)) {
+            BindInt(index, 0);
+        } else {
+            BindNull(index);
+        }
         return;
     }
     const AseType t = type.type;
@@ -170,8 +176,12 @@ Value Query::ReadValue(int column, const ColumnType& type) const {
     if (IsNull(column)) {
         return v;
     }
-    v.isNull = false;
     const AseType t = type.type;
+    if (IsLargeType(t) && sqlite3_column_type(stmt_, column) == SQLITE_INTEGER) {
+        v.textPointer = true;
+        return v;
+    }
+    v.isNull = false;
     if (IsUnsignedType(t)) {
         v.unsignedInteger = static_cast<std::uint64_t>(Int(column));
     } else if (IsIntegerType(t) || IsMoneyType(t)) {

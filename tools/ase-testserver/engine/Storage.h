@@ -44,7 +44,8 @@ public:
     void BindInt(int index, std::int64_t v);
     void BindText(int index, std::string_view v);
     void BindNull(int index);
-    // Binds a value in the storage form of its column type.
+    // Binds a value in the storage form of its column type. A text, unitext or image NULL
+    // with a text pointer is stored as the integer 0, a NULL without one as NULL.
     void BindValue(int index, const Value& v, const ColumnType& type);
     bool Step(); // true while there is a row
 
