@@ -351,6 +351,39 @@ TEST(TransferTablesToSybase, FailingInsertIsReportedWithItsStatementAndNextRowCo
     EXPECT_EQ(rows[1][1].ToText(), "d");
 }
 
+// A text, unitext or image value set once and then updated to NULL keeps its text pointer on
+// Sybase ASE, which sends it as a pointer to no data: it arrives in MySQL as NULL, not as ''.
+TEST(TransferTablesToMySQL, TextUpdatedToNullArrivesAsNull) {
+    VELTRANE_REQUIRE_MYSQL(mysql);
+    VELTRANE_REQUIRE_SYBASE(sybase);
+    const std::string name = TableName("nulled_text");
+    DropAtExit dropSource(Server::Sybase, sybase, name);
+    DropAtExit dropTarget(Server::MySQL, mysql, name);
+    Session source = Session::Open(Server::Sybase, sybase);
+    const std::string table = Quote(Server::Sybase, name);
+    source.Run("create table " + table +
+               " (id int, t text null, u unitext null, i image null) "
+               "insert " + table + " values (1, 'set', 'set', 0x01) "
+               "insert " + table + " values (2, 'kept', 'kept', 0x02) "
+               "update " + table + " set t = null, u = null, i = null where id = 1");
+    RecordingWindow window;
+    window.profiles.mysql = mysql.Profile();
+    window.profiles.sybase = sybase.Profile();
+    Fill(window.list2, {{name, true}});
+
+    TransferTables(TransferDirection::ToMySQL, window);
+
+    EXPECT_TRUE(window.ErrorReports().empty()) << Printed(window.ErrorReports());
+    Session target = Session::Open(Server::MySQL, mysql);
+    const auto rows = ReadAll(target, name, "id");
+    ASSERT_EQ(rows.size(), 2u);
+    for (int column = 1; column <= 3; ++column) {
+        EXPECT_TRUE(rows[0][column].IsNull()) << column << ": " << rows[0][column].ToText();
+        EXPECT_FALSE(rows[1][column].IsNull()) << column;
+    }
+    EXPECT_EQ(rows[1][1].ToText(), "kept");
+}
+
 // The Sybase ASE server stops while a table's rows are written: one report, no box for the
 // rows that follow, the run ends with the pointer back, the table copied before it is intact,
 // and a later run works again.
