@@ -7,6 +7,7 @@
 #include "TransferTestTables.h"
 #include "TransferTestWindow.h"
 #include "app/ApplicationTitle.h"
+#include "catalogue/TableCatalogue.h"
 #include "transfer/TransferTables.h"
 
 #include <gtest/gtest.h>
@@ -382,6 +383,54 @@ TEST(TransferTablesToMySQL, TextUpdatedToNullArrivesAsNull) {
         EXPECT_FALSE(rows[1][column].IsNull()) << column;
     }
     EXPECT_EQ(rows[1][1].ToText(), "kept");
+}
+
+// Logged in as a user who does not own the database, a bare name means that user's own table
+// first, then dbo's. The listing marks which entry is the login's own; a copy over that name
+// replaces the user's own table and entry, and dbo's table of the same name and its entry stay.
+TEST(TransferTablesToSybase, AsAnotherUserTheCopyReplacesThatUsersOwnTable) {
+    VELTRANE_REQUIRE_MYSQL(mysql);
+    tdsserver::ServerProcess ase;
+    ase.Start({{"sa", "sa-secret"}, {"bob", "bob-secret"}});
+    const auto at = [&](const char* user, const char* password) {
+        return ServerCoordinates{"127.0.0.1", std::to_string(ase.Port()), user, password,
+                                 "master"};
+    };
+    const std::string name = TableName("own_dup");
+    const std::string table = Quote(Server::Sybase, name);
+    Session::Open(Server::Sybase, at("sa", "sa-secret"))
+        .Run("create table " + table + " (who varchar(10) null) insert " + table +
+             " values ('dbo')");
+    Session::Open(Server::Sybase, at("bob", "bob-secret"))
+        .Run("create table " + table + " (who varchar(10) null) insert " + table +
+             " values ('bob')");
+    DropAtExit dropSource(Server::MySQL, mysql, name);
+    Session source = Session::Open(Server::MySQL, mysql);
+    CreateSource(source, name, {{"who TEXT", {Literal("mysql")}}}, 1);
+    RecordingWindow window;
+    window.profiles.mysql = mysql.Profile();
+    window.profiles.sybase = at("bob", "bob-secret").Profile();
+    ListSybaseTables(window.list2, window.profiles.sybase);
+    ASSERT_EQ(window.list2.Count(), 2);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(window.list2.Owner(i).loginsOwn, window.list2.Owner(i).name == "bob") << i;
+    Fill(window.list1, {{name, true}});
+
+    TransferTables(TransferDirection::ToSybase, window);
+
+    EXPECT_TRUE(window.ErrorReports().empty()) << Printed(window.ErrorReports());
+    EXPECT_EQ(window.Questions().size(), 1u);
+    Session sa = Session::Open(Server::Sybase, at("sa", "sa-secret"));
+    for (const auto& [owner, who] : {std::pair{"dbo", "dbo"}, {"bob", "mysql"}}) {
+        auto rows = sa.Run("select who from " + std::string(owner) + "." + table);
+        ASSERT_TRUE(rows && !rows->IsEOF()) << owner;
+        EXPECT_EQ(rows->Value(0).ToText(), who) << owner;
+    }
+    ASSERT_EQ(window.list2.Count(), 2);
+    int dbos = 0;
+    for (int i = 0; i < 2; ++i)
+        dbos += window.list2.Owner(i).name == "dbo" && !window.list2.Owner(i).loginsOwn ? 1 : 0;
+    EXPECT_EQ(dbos, 1);
 }
 
 // The Sybase ASE server stops while a table's rows are written: one report, no box for the
