@@ -1,6 +1,7 @@
 #include "app/ProgramWindows.h"
 
 #include "app/ApplicationIcon.h"
+#include "app/Yield.h"
 #include "catalogue/Form2.h"
 #include "catalogue/Form2Controls.h"
 
@@ -12,6 +13,8 @@ ProgramWindows::ProgramWindows(Dialogs& dialogs, SettingsStore& settings,
                                const QString& programFolder)
     : dialogs_(dialogs)
     , form1_(std::make_unique<Form1>(dialogs, settings, programFolder)) {
+    // The windows stay alive while a server is awaited, and a close request ends the program.
+    YieldWhileServersWait();
     form1_->SetMainWindow(this);
     // The one icon of both windows; the main window's load step takes it from here.
     QApplication::setWindowIcon(ApplicationIcon());

@@ -1,5 +1,7 @@
 #include "app/Yield.h"
 
+#include "connect/ServerWait.h"
+
 #include <QCoreApplication>
 
 namespace veltrane {
@@ -14,6 +16,10 @@ void EventYielder::YieldNow() {
 EventYielder& ProgramYielder() {
     static EventYielder yielder;
     return yielder;
+}
+
+void YieldWhileServersWait() {
+    SetServerWaitTurn([] { ProgramYielder().Yield(); });
 }
 
 } // namespace veltrane

@@ -40,6 +40,9 @@ private:
 
 // The program's one yielder, for the window handlers.
 EventYielder& ProgramYielder();
+
+// Makes every wait for a server on this thread (the window's) yield through ProgramYielder.
+void YieldWhileServersWait();
 inline bool Yield() {
     return ProgramYielder().Yield();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Yield.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 #include <memory>
@@ -14,6 +16,8 @@ public:
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         app_ = std::make_unique<QApplication>(argc_, argv_);
+        // As in the program: the windows keep their event loop running while servers answer.
+        YieldWhileServersWait();
     }
     void TearDown() override { app_.reset(); }
 

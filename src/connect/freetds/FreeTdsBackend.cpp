@@ -2,6 +2,7 @@
 
 #include "connect/Backends.h"
 #include "connect/DatabaseError.h"
+#include "connect/ServerWait.h"
 #include "connect/freetds/PackedRows.h"
 #include "connect/freetds/TdsValues.h"
 #include "transfer/SqlText.h"
@@ -336,6 +337,7 @@ void TdsLink::ReleaseStream(bool keepRows) {
 }
 
 void FreeTdsResultSet::Drain() {
+    const ClientLibraryWaits waits;
     position_ = 0;
     while (ReadRow())
         rows_.Append(raw_);
@@ -390,6 +392,7 @@ void FreeTdsResultSet::Start(const std::function<void()>& rowRead) {
 }
 
 void FreeTdsResultSet::MoveNext() {
+    const ClientLibraryWaits waits;
     if (closed_)
         throw ObjectClosedError();
     if (IsEOF())
@@ -418,6 +421,7 @@ void FreeTdsResultSet::MoveNext() {
 }
 
 void FreeTdsResultSet::Close() {
+    const ClientLibraryWaits waits;
     if (link_->stream == this) {
         link_->stream = nullptr;
         if (!link_->Dead())
@@ -435,6 +439,8 @@ public:
     FreeTdsSession(const ConnectionTarget& target, const ConnectionOptions& options)
         : options_(options)
         , link_(std::make_shared<TdsLink>()) {
+        // DB-Library has no call that returns while it waits: its waits take turns instead.
+        const ClientLibraryWaits waits;
         InitLibrary();
         LOGINREC* login = dblogin();
         if (login == nullptr)
@@ -502,6 +508,7 @@ public:
     void Close() override {
         if (link_->proc == nullptr)
             return;
+        const ClientLibraryWaits waits;
         link_->ReleaseStream(false);
         DBPROCESS* proc = std::exchange(link_->proc, nullptr);
         dbsetuserdata(proc, nullptr);
@@ -510,6 +517,7 @@ public:
 
 private:
     std::unique_ptr<FreeTdsResultSet> Run(const std::string& statement, bool forceBuffer = false) {
+        const ClientLibraryWaits waits;
         TdsLink& link = *link_;
         if (link.proc == nullptr)
             throw ObjectClosedError();
