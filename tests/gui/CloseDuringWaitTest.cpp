@@ -11,6 +11,7 @@
 #include "connect/SettingsStore.h"
 #include "transfer/SqlText.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -19,6 +20,9 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace veltrane {
@@ -36,6 +40,8 @@ struct WaitCase {
     Side source = Side::MySQL;     // main window: the side of the table sent
     bool targetExists = false;     // main window: the other side holds the table (Yes, drop)
     bool lockTarget = false;       // another client holds the MySQL target table in a transaction
+    // The silent side's server is a host name that a name server never answers for.
+    bool slowNameServer = false;
 };
 
 void PrintTo(const WaitCase& c, std::ostream* os) {
@@ -59,6 +65,35 @@ std::unique_ptr<Connection> Open(Side side, const testing::ServerCoordinates& at
     c->Open(side == Side::MySQL ? testing::MySQLConnectionStringFor(at)
                                 : testing::SybaseConnectionStringFor(at));
     return c;
+}
+
+// A name server that takes every query and never answers, on a loopback address of its own.
+class SilentNameServer {
+public:
+    SilentNameServer() {
+        socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(53);
+        ::inet_pton(AF_INET, kAddress, &address.sin_addr);
+        bound_ = ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~SilentNameServer() { ::close(socket_); }
+    bool Listening() const { return bound_; }
+    static constexpr const char* kAddress = "127.0.0.53";
+
+private:
+    int socket_ = -1;
+    bool bound_ = false;
+};
+
+bool PrivateMountsWork() {
+    QProcess probe;
+    probe.start(QStringLiteral("unshare"),
+                {QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
+                 QStringLiteral("true")});
+    return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit &&
+           probe.exitCode() == 0;
 }
 
 class CloseDuringWait : public ::testing::TestWithParam<WaitCase> {};
@@ -99,6 +134,18 @@ TEST_P(CloseDuringWait, EndsTheProgramAtOnceAndTheWindowKeptRunning) {
         }
     }
 
+    std::unique_ptr<SilentNameServer> nameServer;
+    QTemporaryDir resolverDir;
+    if (c.slowNameServer) {
+        nameServer = std::make_unique<SilentNameServer>();
+        if (!nameServer->Listening() || !PrivateMountsWork())
+            GTEST_SKIP() << "no silent name server on " << SilentNameServer::kAddress
+                         << ":53 or no private mount namespace for its resolv.conf here";
+        QFile resolver(resolverDir.filePath(QStringLiteral("resolv.conf")));
+        ASSERT_TRUE(resolver.open(QIODevice::WriteOnly));
+        resolver.write(QByteArray("nameserver ") + SilentNameServer::kAddress +
+                       "\noptions timeout:5 attempts:2\n");
+    }
     testing::SilencingRelay relay(std::stoi(at(c.silent).port));
     if (c.trigger == nullptr && !c.lockTarget)
         relay.SilenceNow();
@@ -107,12 +154,17 @@ TEST_P(CloseDuringWait, EndsTheProgramAtOnceAndTheWindowKeptRunning) {
     const QString relayPort = QString::number(relay.Port());
     ConnectionProfile sybaseProfile = sybase.Profile(), mysqlProfile = mysql.Profile();
     (c.silent == Side::MySQL ? mysqlProfile : sybaseProfile).Port = relayPort;
+    const QString slowName = QStringLiteral("veltrane-wait.example");
+    if (c.slowNameServer && c.silent == Side::Sybase)
+        sybaseProfile.Server = slowName;
     QStringList arguments = {QStringLiteral("wait"), QString::fromLatin1(c.window),
                              QString::number(c.button), QString::number(kCloseAfterMilliseconds)};
     if (!mainWindow) {
         // The start-up's first test fails at once, so the connection window stays; the field
         // is then set as the user would type it.
         arguments << QStringLiteral("Text10=") + mysqlProfile.Port;
+        if (c.slowNameServer && c.silent == Side::MySQL)
+            arguments << QStringLiteral("Text6=") + slowName;
         mysqlProfile.Port = QStringLiteral("1");
     } else {
         arguments << QStringLiteral("select=") + QString::fromStdString(table);
@@ -129,7 +181,21 @@ TEST_P(CloseDuringWait, EndsTheProgramAtOnceAndTheWindowKeptRunning) {
 
     QProcess helper;
     helper.setProcessChannelMode(QProcess::MergedChannels);
-    helper.start(QStringLiteral(VELTRANE_PROGRAM_END_HELPER), arguments << configDir.path());
+    arguments << configDir.path();
+    if (c.slowNameServer) {
+        // The helper alone sees the silent name server, through a resolv.conf of its own.
+        arguments = QStringList{QStringLiteral("-m"), QStringLiteral("--propagation"),
+                                QStringLiteral("private"), QStringLiteral("sh"),
+                                QStringLiteral("-c"),
+                                QStringLiteral("mount --bind \"$0\" /etc/resolv.conf && exec "
+                                               "\"$@\""),
+                                resolverDir.filePath(QStringLiteral("resolv.conf")),
+                                QStringLiteral(VELTRANE_PROGRAM_END_HELPER)} +
+                    arguments;
+        helper.start(QStringLiteral("unshare"), arguments);
+    } else {
+        helper.start(QStringLiteral(VELTRANE_PROGRAM_END_HELPER), arguments);
+    }
     ASSERT_TRUE(helper.waitForStarted());
     long long endedAt = 0;
     for (int i = 0; i < 3000 && endedAt == 0; ++i) {
@@ -156,6 +222,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WaitCase{.name = "SybaseTestConnectionSilentHost", .button = 2, .silent = Side::Sybase},
         WaitCase{.name = "MySQLTestConnectionSilentHost", .button = 6, .silent = Side::MySQL},
+        WaitCase{.name = "SybaseTestConnectionNameNotAnswered", .button = 2,
+                 .silent = Side::Sybase, .trigger = "never", .slowNameServer = true},
+        WaitCase{.name = "MySQLTestConnectionNameNotAnswered", .button = 6, .silent = Side::MySQL,
+                 .trigger = "never", .slowNameServer = true},
         WaitCase{.name = "NextSilentAtShowTables", .button = 4, .silent = Side::MySQL,
                  .trigger = "SHOW TABLES"},
         WaitCase{.name = "NextSilentAtSpTables", .button = 4, .silent = Side::Sybase,
