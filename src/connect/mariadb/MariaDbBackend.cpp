@@ -16,16 +16,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <mysql.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -1291,6 +1295,61 @@ std::string SessionSetup(unsigned commandSeconds) {
     return setup;
 }
 
+// The client library looks the server's name up at the start of its connect, inside a call
+// that cannot take turns, and a name server can take many seconds to answer. It is looked up
+// here first, taking turns, exactly as the library would, and the library is handed the
+// addresses (ResolvedHost).
+
+// False for the names the library does not look up as they are: a connection string (';' or
+// '='), a connection plugin's URL ("://") or a list of hosts (','). Those it is left to do.
+bool LookedUpAsGiven(const ConnectionTarget& target) {
+    return target.port != 0 && target.host.find_first_of(";=,") == std::string::npos &&
+           target.host.find("://") == std::string::npos;
+}
+
+// Waits `pause`, taking turns.
+void PauseTakingTurns(std::chrono::microseconds pause) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + pause;
+    for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
+        std::this_thread::sleep_for(std::min<Clock::duration>(end - now, kServerWaitSlice));
+        TakeServerWaitTurn();
+    }
+}
+
+// getaddrinfo with the library's hints, and its retries while the name servers answer
+// EAI_AGAIN: after a pause of 1 µs, doubled each time, until more than the connect timeout
+// has passed since the first attempt.
+int LookUpServer(const std::string& host, const std::string& service, unsigned connectSeconds,
+                 addrinfo** addresses) {
+    addrinfo hints{};
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    const std::time_t start = std::time(nullptr);
+    unsigned int pause = 1;
+    int answer = 0;
+    while ((answer = LookUpHostTakingTurns(host.c_str(), service.c_str(), &hints, addresses)) ==
+           EAI_AGAIN) {
+        if (std::time(nullptr) - start > static_cast<std::time_t>(connectSeconds)) {
+            break;
+        }
+        PauseTakingTurns(std::chrono::microseconds(pause));
+        pause *= 2;
+    }
+    return answer;
+}
+
+// CR_UNKNOWN_HOST, in the library's words (its message table is not exported).
+constexpr int kUnknownHost = 2005;
+
+DatabaseError UnknownHost(const std::string& host, int answer) {
+    char message[MYSQL_ERRMSG_SIZE - 1];
+    std::snprintf(message, sizeof message, "Unknown server host '%-.100s' (%d)", host.c_str(),
+                  answer);
+    return DatabaseError(message, kUnknownHost);
+}
+
 } // namespace
 
 std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& target,
@@ -1336,6 +1395,21 @@ std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& ta
     const unsigned long clientPacketLimit = 1024UL * 1024UL * 1024UL;
     mysql_optionsv(mysql, MYSQL_OPT_MAX_ALLOWED_PACKET, &clientPacketLimit);
 
+    const std::string service = std::to_string(target.port);
+    std::optional<ResolvedHost> resolved;
+    if (LookedUpAsGiven(target)) {
+        addrinfo* addresses = nullptr;
+        const int answer = LookUpServer(target.host, service, connectSeconds, &addresses);
+        if (answer != 0 || addresses == nullptr) {
+            if (addresses != nullptr) {
+                freeaddrinfo(addresses);
+            }
+            // As the library fails when its own lookup does; a connection that did not open
+            // is refused, never "lost".
+            throw UnknownHost(target.host, answer);
+        }
+        resolved.emplace(target.host.c_str(), service.c_str(), addresses);
+    }
     MYSQL* connected = nullptr;
     Await(
         mysql,
@@ -1346,6 +1420,7 @@ std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& ta
                                             CLIENT_MULTI_RESULTS);
         },
         [&](int ready) { return mysql_real_connect_cont(&connected, mysql, ready); });
+    resolved.reset();
     if (!connected) {
         const unsigned code = mysql_errno(mysql);
         std::string message = mysql_error(mysql);
