@@ -145,7 +145,8 @@ void Await(MYSQL* mysql, Start start, Resume resume,
         // The library's limit is per wait, as the blocking poll's timeout is.
         const bool limited = (status & MYSQL_WAIT_TIMEOUT) != 0;
         const Clock::time_point deadline =
-            Clock::now() + milliseconds(limited ? mysql_get_timeout_value_ms(mysql) : 0);
+            limited ? Clock::now() + milliseconds(mysql_get_timeout_value_ms(mysql))
+                    : Clock::time_point::max();
         pollfd wait{mysql_get_socket(mysql), PollEvents(status), 0};
         turn();
         int ready = 0;
@@ -193,6 +194,10 @@ void CloseStatement(MYSQL_STMT* stmt) {
 }
 
 int NextResult(MYSQL* mysql) {
+    // Without a further result the call reads nothing, so it need not run on the call stack.
+    if (!mysql_more_results(mysql)) {
+        return mysql_next_result(mysql);
+    }
     int status = 0;
     Await(
         mysql, [&] { return mysql_next_result_start(&status, mysql); },
