@@ -1305,10 +1305,12 @@ std::string SessionSetup(unsigned commandSeconds) {
 // here first, taking turns, exactly as the library would, and the library is handed the
 // addresses (ResolvedHost).
 
-// False for the names the library does not look up as they are: a connection string (';' or
-// '='), a connection plugin's URL ("://") or a list of hosts (','). Those it is left to do.
+// False for the names the library does not look up as they are: none (it takes localhost), a
+// connection string (';' or '='), a connection plugin's URL ("://") or a list of hosts (',').
+// Those it is left to do, as is a port of 0 (it takes its default).
 bool LookedUpAsGiven(const ConnectionTarget& target) {
-    return target.port != 0 && target.host.find_first_of(";=,") == std::string::npos &&
+    return !target.host.empty() && target.port != 0 &&
+           target.host.find_first_of(";=,") == std::string::npos &&
            target.host.find("://") == std::string::npos;
 }
 
