@@ -6,23 +6,30 @@
 #include "connect/Backends.h"
 #include "connect/CaseInsensitive.h"
 #include "connect/DatabaseError.h"
+#include "connect/ServerWait.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mysql.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -51,6 +58,167 @@ DatabaseError ClientError(MYSQL* mysql, const std::string& statement = {}) {
     const unsigned code = mysql_errno(mysql);
     return DatabaseError(mysql_error(mysql), static_cast<int>(code), statement,
                          EndsTheSession(code) ? FailureKind::ConnectionLost : FailureKind::Refused);
+}
+
+// Every call that may wait for the server runs through the client's non-blocking interface
+// (the handle is opened with MYSQL_OPT_NONBLOCK), so that the window takes its turns while the
+// server is awaited. The waits themselves are the blocking calls': the same events, the same
+// timeout per wait, and the same errno when one ends, so that every message stays as it was.
+
+// The stack the non-blocking calls run on. The whole connect runs there (authentication
+// plugins, and the library's own name lookup where it does one), so it gets more than the
+// library's default of 60 KiB.
+constexpr std::size_t kCallStackBytes = 256 * 1024;
+// How often a wait that reads a stored result calls back the caller's rowsArriving.
+constexpr std::chrono::milliseconds kRowsArrivingSlice{5};
+
+short PollEvents(int status) {
+    short events = 0;
+    if (status & MYSQL_WAIT_READ) {
+        events |= POLLIN;
+    }
+    if (status & MYSQL_WAIT_WRITE) {
+        events |= POLLOUT;
+    }
+    if (status & MYSQL_WAIT_EXCEPT) {
+        events |= POLLPRI;
+    }
+    return events;
+}
+
+// What to resume a suspended call with, from what poll saw on its socket. errno is then what
+// the library left when it suspended, as after the blocking call's poll.
+int Readiness(MYSQL* mysql, const pollfd& wait, int status, int libraryErrno) {
+    errno = libraryErrno;
+    // A connect that failed (the handle has no connection yet): the blocking connect gives up
+    // on the address leaving errno as connect() left it (EINPROGRESS, which its message then
+    // shows), where the non-blocking one would set the socket's error. Resumed as timed out,
+    // it gives up the same way.
+    if (mysql->net.pvio == nullptr && (wait.revents & POLLERR)) {
+        return MYSQL_WAIT_TIMEOUT;
+    }
+    int ready = 0;
+    if (wait.revents & POLLIN) {
+        ready |= MYSQL_WAIT_READ;
+    }
+    if (wait.revents & POLLOUT) {
+        ready |= MYSQL_WAIT_WRITE;
+    }
+    if (wait.revents & POLLPRI) {
+        ready |= MYSQL_WAIT_EXCEPT;
+    }
+    // An error or hang-up answers whatever the call waits for: its next read or write fails
+    // and tells why.
+    if (wait.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        ready |= status & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE | MYSQL_WAIT_EXCEPT);
+    }
+    return ready;
+}
+
+// Runs one non-blocking call to its end: `start()` begins it and `resume(ready)` goes on with
+// it, each returning the library's status (0: done; the call's result is where the lambdas
+// put it). Between the two, on this stack and never inside the library's, the window takes a
+// turn after every suspension and at least every kServerWaitSlice while the socket stays
+// quiet, and so does `rowsArriving` when given. A rowsArriving that throws is not called
+// again, and its exception is rethrown once the call has ended: a call left suspended would
+// leave the handle unusable.
+template <typename Start, typename Resume>
+void Await(MYSQL* mysql, Start start, Resume resume,
+           const std::function<void()>* rowsArriving = nullptr) {
+    using Clock = std::chrono::steady_clock;
+    using std::chrono::milliseconds;
+    const milliseconds slice = rowsArriving ? kRowsArrivingSlice : kServerWaitSlice;
+    std::exception_ptr failure;
+    const auto turn = [&]() noexcept {
+        TakeServerWaitTurn();
+        if (rowsArriving && !failure) {
+            try {
+                (*rowsArriving)();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+    };
+    int status = start();
+    while (status != 0) {
+        const int libraryErrno = errno;
+        // The library's limit is per wait, as the blocking poll's timeout is.
+        const bool limited = (status & MYSQL_WAIT_TIMEOUT) != 0;
+        const Clock::time_point deadline =
+            limited ? Clock::now() + milliseconds(mysql_get_timeout_value_ms(mysql))
+                    : Clock::time_point::max();
+        pollfd wait{mysql_get_socket(mysql), PollEvents(status), 0};
+        turn();
+        int ready = 0;
+        for (;;) {
+            milliseconds next = slice;
+            bool last = false;
+            if (limited) {
+                next = std::min(next, std::chrono::ceil<milliseconds>(deadline - Clock::now()));
+                if (next.count() <= 0) {
+                    // Past the deadline (a long turn): what has arrived meanwhile still counts.
+                    next = milliseconds(0);
+                    last = true;
+                }
+            }
+            if (poll(&wait, 1, static_cast<int>(next.count())) > 0) {
+                ready = Readiness(mysql, wait, status, libraryErrno);
+                break;
+            }
+            if (last) {
+                // As the blocking poll does when it runs out.
+                errno = ETIMEDOUT;
+                ready = MYSQL_WAIT_TIMEOUT;
+                break;
+            }
+            turn();
+        }
+        status = resume(ready);
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+void FreeResult(MYSQL_RES* result) {
+    Await(
+        result->handle, [&] { return mysql_free_result_start(result); },
+        [&](int ready) { return mysql_free_result_cont(result, ready); });
+}
+
+void CloseStatement(MYSQL_STMT* stmt) {
+    my_bool failed = 0;
+    Await(
+        stmt->mysql, [&] { return mysql_stmt_close_start(&failed, stmt); },
+        [&](int ready) { return mysql_stmt_close_cont(&failed, stmt, ready); });
+}
+
+int NextResult(MYSQL* mysql) {
+    // Without a further result the call reads nothing, so it need not run on the call stack.
+    if (!mysql_more_results(mysql)) {
+        return mysql_next_result(mysql);
+    }
+    int status = 0;
+    Await(
+        mysql, [&] { return mysql_next_result_start(&status, mysql); },
+        [&](int ready) { return mysql_next_result_cont(&status, mysql, ready); });
+    return status;
+}
+
+int RealQuery(MYSQL* mysql, const char* statement, unsigned long length) {
+    int failed = 0;
+    Await(
+        mysql, [&] { return mysql_real_query_start(&failed, mysql, statement, length); },
+        [&](int ready) { return mysql_real_query_cont(&failed, mysql, ready); });
+    return failed;
+}
+
+MYSQL_RES* StoreResult(MYSQL* mysql) {
+    MYSQL_RES* result = nullptr;
+    Await(
+        mysql, [&] { return mysql_store_result_start(&result, mysql); },
+        [&](int ready) { return mysql_store_result_cont(&result, mysql, ready); });
+    return result;
 }
 
 // How the text of one column turns into a DbValue; decided once per result.
@@ -387,12 +555,26 @@ public:
         , stored_(stored)
         , columns_(columns)
         , statement_(std::move(statement)) {}
-    ~TextRows() override { mysql_free_result(result_); }
+    ~TextRows() override {
+        // A streamed result reads what the server still sends of it.
+        if (stored_) {
+            mysql_free_result(result_);
+        } else {
+            FreeResult(result_);
+        }
+    }
     TextRows(const TextRows&) = delete;
     TextRows& operator=(const TextRows&) = delete;
 
     bool Next(std::vector<DbValue>& out) override {
-        MYSQL_ROW row = mysql_fetch_row(result_);
+        MYSQL_ROW row = nullptr;
+        if (stored_) {
+            row = mysql_fetch_row(result_);
+        } else {
+            Await(
+                mysql_, [&] { return mysql_fetch_row_start(&row, result_); },
+                [&](int ready) { return mysql_fetch_row_cont(&row, result_, ready); });
+        }
         if (!row) {
             // Only a streamed result can fail here; a stored one has no connection to ask.
             if (!stored_ && mysql_errno(mysql_) != 0) {
@@ -498,12 +680,19 @@ public:
         }
     }
 
-    ~BinaryRows() override { mysql_stmt_close(stmt_); }
+    ~BinaryRows() override { CloseStatement(stmt_); }
     BinaryRows(const BinaryRows&) = delete;
     BinaryRows& operator=(const BinaryRows&) = delete;
 
     bool Next(std::vector<DbValue>& out) override {
-        const int status = mysql_stmt_fetch(stmt_);
+        int status = 0;
+        if (stored_) {
+            status = mysql_stmt_fetch(stmt_);
+        } else {
+            Await(
+                stmt_->mysql, [&] { return mysql_stmt_fetch_start(&status, stmt_); },
+                [&](int ready) { return mysql_stmt_fetch_cont(&status, stmt_, ready); });
+        }
         if (status == MYSQL_NO_DATA) {
             return false;
         }
@@ -624,7 +813,7 @@ struct Session {
     // Reads and discards any further results of the last statement; their errors count.
     void DrainMoreResults(const std::string& statement) {
         while (mysql_more_results(mysql)) {
-            const int status = mysql_next_result(mysql);
+            const int status = NextResult(mysql);
             if (status > 0) {
                 throw Note(ClientError(mysql, statement));
             }
@@ -632,7 +821,7 @@ struct Session {
                 break;
             }
             if (MYSQL_RES* extra = mysql_use_result(mysql)) {
-                mysql_free_result(extra);
+                FreeResult(extra);
             } else if (mysql_field_count(mysql) != 0) {
                 throw Note(ClientError(mysql, statement));
             }
@@ -657,7 +846,7 @@ public:
             MYSQL_RES* metadata = mysql_stmt_result_metadata(stmt);
             if (!metadata) {
                 DatabaseError error = StatementError(stmt, statement_);
-                mysql_stmt_close(stmt);
+                CloseStatement(stmt);
                 throw session_->Note(error);
             }
             count = mysql_num_fields(metadata);
@@ -672,7 +861,7 @@ public:
                 rows_ = std::move(rows);
             } catch (...) {
                 mysql_free_result(metadata);
-                mysql_stmt_close(stmt);
+                CloseStatement(stmt);
                 throw;
             }
         } else {
@@ -895,56 +1084,9 @@ bool ReadsRows(std::string_view statement) {
 
 constexpr unsigned kUnsupportedInPreparedProtocol = 1295; // ER_UNSUPPORTED_PS
 
-// mysql_stmt_store_result, but through the client's non-blocking interface (the connection was
-// opened with MYSQL_OPT_NONBLOCK), calling `rowsArriving` between its reads and while it waits
-// for the server, so that the caller's window stays responsive while a large result arrives.
-// Returns what mysql_stmt_store_result would.
+// With a row callback the socket's receive buffer is cut to this, so that reading a large
+// stored result waits for the server, and calls back, every few dozen kilobytes.
 constexpr int kCallBackReceiveBufferBytes = 64 * 1024;
-
-int StoreResultCallingBack(MYSQL* mysql, MYSQL_STMT* stmt,
-                           const std::function<void()>& rowsArriving) {
-    constexpr int kSliceMilliseconds = 5;
-    int result = 0;
-    int status = mysql_stmt_store_result_start(&result, stmt);
-    while (status != 0) {
-        rowsArriving();
-        pollfd wait{mysql_get_socket(mysql), 0, 0};
-        if (status & MYSQL_WAIT_READ) {
-            wait.events |= POLLIN;
-        }
-        if (status & MYSQL_WAIT_WRITE) {
-            wait.events |= POLLOUT;
-        }
-        if (status & MYSQL_WAIT_EXCEPT) {
-            wait.events |= POLLPRI;
-        }
-        const auto deadline = std::chrono::steady_clock::now() +
-                              std::chrono::milliseconds(mysql_get_timeout_value_ms(mysql));
-        int ready = 0;
-        for (;;) {
-            const int polled = poll(&wait, 1, kSliceMilliseconds);
-            if (polled > 0) {
-                if (wait.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
-                    ready |= MYSQL_WAIT_READ;
-                }
-                if (wait.revents & POLLOUT) {
-                    ready |= MYSQL_WAIT_WRITE;
-                }
-                if (wait.revents & POLLPRI) {
-                    ready |= MYSQL_WAIT_EXCEPT;
-                }
-                break;
-            }
-            if ((status & MYSQL_WAIT_TIMEOUT) && std::chrono::steady_clock::now() >= deadline) {
-                ready = MYSQL_WAIT_TIMEOUT;
-                break;
-            }
-            rowsArriving();
-        }
-        status = mysql_stmt_store_result_cont(&result, stmt, ready);
-    }
-    return result;
-}
 
 class MariaDbBackend final : public ConnectionBackend {
 public:
@@ -976,8 +1118,11 @@ public:
             return;
         }
         session_->DetachAll();
-        mysql_close(session_->mysql);
-        session_->mysql = nullptr;
+        // The library frees the handle at the end of the call.
+        MYSQL* mysql = std::exchange(session_->mysql, nullptr);
+        Await(
+            mysql, [&] { return mysql_close_start(mysql); },
+            [&](int ready) { return mysql_close_cont(mysql, ready); });
     }
 
 private:
@@ -1026,10 +1171,18 @@ private:
         if (!stmt) {
             throw ClientError(mysql, statement);
         }
-        if (mysql_stmt_prepare(stmt, statement.data(), statement.size()) != 0) {
+        int prepared = 0;
+        Await(
+            mysql,
+            [&] {
+                return mysql_stmt_prepare_start(&prepared, stmt, statement.data(),
+                                                statement.size());
+            },
+            [&](int ready) { return mysql_stmt_prepare_cont(&prepared, stmt, ready); });
+        if (prepared != 0) {
             const unsigned code = mysql_stmt_errno(stmt);
             DatabaseError error = StatementError(stmt, statement);
-            mysql_stmt_close(stmt);
+            CloseStatement(stmt);
             if (code == kUnsupportedInPreparedProtocol) {
                 return std::nullopt;
             }
@@ -1037,16 +1190,29 @@ private:
         }
         // A '?' outside quotes is a syntax error in the text protocol; let the server say so.
         if (mysql_stmt_param_count(stmt) != 0 || mysql_stmt_field_count(stmt) == 0) {
-            mysql_stmt_close(stmt);
+            CloseStatement(stmt);
             return std::nullopt;
         }
-        const auto store = [&] {
-            return rowRead_ ? StoreResultCallingBack(mysql, stmt, rowRead_)
-                            : mysql_stmt_store_result(stmt);
+        const auto execute = [&] {
+            int failed = 0;
+            Await(
+                mysql, [&] { return mysql_stmt_execute_start(&failed, stmt); },
+                [&](int ready) { return mysql_stmt_execute_cont(&failed, stmt, ready); });
+            return failed;
         };
-        if (mysql_stmt_execute(stmt) != 0 || (buffered && store() != 0)) {
+        // The row callback runs while the rows arrive, so that the caller's window stays
+        // responsive while a large result is read.
+        const auto store = [&] {
+            int failed = 0;
+            Await(
+                mysql, [&] { return mysql_stmt_store_result_start(&failed, stmt); },
+                [&](int ready) { return mysql_stmt_store_result_cont(&failed, stmt, ready); },
+                rowRead_ ? &rowRead_ : nullptr);
+            return failed;
+        };
+        if (execute() != 0 || (buffered && store() != 0)) {
             DatabaseError error = StatementError(stmt, statement);
-            mysql_stmt_close(stmt);
+            CloseStatement(stmt);
             throw error;
         }
         auto rows =
@@ -1056,7 +1222,7 @@ private:
     }
 
     std::unique_ptr<ResultSet> RunText(MYSQL* mysql, const std::string& statement, bool buffered) {
-        if (mysql_real_query(mysql, statement.data(), statement.size()) != 0) {
+        if (RealQuery(mysql, statement.data(), statement.size()) != 0) {
             throw ClientError(mysql, statement);
         }
         // The first result with rows is returned; any other results (a procedure call) are
@@ -1066,11 +1232,10 @@ private:
             if (mysql_field_count(mysql) > 0) {
                 if (rows) {
                     if (MYSQL_RES* extra = mysql_use_result(mysql)) {
-                        mysql_free_result(extra);
+                        FreeResult(extra);
                     }
                 } else {
-                    MYSQL_RES* result =
-                        buffered ? mysql_store_result(mysql) : mysql_use_result(mysql);
+                    MYSQL_RES* result = buffered ? StoreResult(mysql) : mysql_use_result(mysql);
                     if (!result) {
                         throw ClientError(mysql, statement);
                     }
@@ -1082,7 +1247,7 @@ private:
                     }
                 }
             }
-            const int status = mysql_next_result(mysql);
+            const int status = NextResult(mysql);
             if (status > 0) {
                 throw ClientError(mysql, statement);
             }
@@ -1135,6 +1300,63 @@ std::string SessionSetup(unsigned commandSeconds) {
     return setup;
 }
 
+// The client library looks the server's name up at the start of its connect, inside a call
+// that cannot take turns, and a name server can take many seconds to answer. It is looked up
+// here first, taking turns, exactly as the library would, and the library is handed the
+// addresses (ResolvedHost).
+
+// False for the names the library does not look up as they are: none (it takes localhost), a
+// connection string (';' or '='), a connection plugin's URL ("://") or a list of hosts (',').
+// Those it is left to do, as is a port of 0 (it takes its default).
+bool LookedUpAsGiven(const ConnectionTarget& target) {
+    return !target.host.empty() && target.port != 0 &&
+           target.host.find_first_of(";=,") == std::string::npos &&
+           target.host.find("://") == std::string::npos;
+}
+
+// Waits `pause`, taking turns.
+void PauseTakingTurns(std::chrono::microseconds pause) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + pause;
+    for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
+        std::this_thread::sleep_for(std::min<Clock::duration>(end - now, kServerWaitSlice));
+        TakeServerWaitTurn();
+    }
+}
+
+// getaddrinfo with the library's hints, and its retries while the name servers answer
+// EAI_AGAIN: after a pause of 1 µs, doubled each time, until more than the connect timeout
+// has passed since the first attempt.
+int LookUpServer(const std::string& host, const std::string& service, unsigned connectSeconds,
+                 addrinfo** addresses) {
+    addrinfo hints{};
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    const std::time_t start = std::time(nullptr);
+    unsigned int pause = 1;
+    int answer = 0;
+    while ((answer = LookUpHostTakingTurns(host.c_str(), service.c_str(), &hints, addresses)) ==
+           EAI_AGAIN) {
+        if (std::time(nullptr) - start > static_cast<std::time_t>(connectSeconds)) {
+            break;
+        }
+        PauseTakingTurns(std::chrono::microseconds(pause));
+        pause *= 2;
+    }
+    return answer;
+}
+
+// CR_UNKNOWN_HOST, in the library's words (its message table is not exported).
+constexpr int kUnknownHost = 2005;
+
+DatabaseError UnknownHost(const std::string& host, int answer) {
+    char message[MYSQL_ERRMSG_SIZE - 1];
+    std::snprintf(message, sizeof message, "Unknown server host '%-.100s' (%d)", host.c_str(),
+                  answer);
+    return DatabaseError(message, kUnknownHost);
+}
+
 } // namespace
 
 std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& target,
@@ -1157,10 +1379,10 @@ std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& ta
     const unsigned int protocol = MYSQL_PROTOCOL_TCP;
     mysql_optionsv(mysql, MYSQL_OPT_PROTOCOL, &protocol);
     mysql_optionsv(mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    if (options.rowRead) {
-        // Stored results are then read in steps (StoreResultCallingBack); every other call
-        // of the client still blocks as usual.
-        mysql_optionsv(mysql, MYSQL_OPT_NONBLOCK, 0);
+    // Every call that waits for the server then returns to take turns (Await).
+    const std::size_t callStack = kCallStackBytes;
+    if (mysql_optionsv(mysql, MYSQL_OPT_NONBLOCK, &callStack) != 0) {
+        throw DatabaseError("The MySQL client could not allocate a connection.");
     }
     const unsigned commandSeconds = Seconds(options.commandTimeoutSeconds);
     const std::string setup = SessionSetup(commandSeconds);
@@ -1180,9 +1402,33 @@ std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& ta
     const unsigned long clientPacketLimit = 1024UL * 1024UL * 1024UL;
     mysql_optionsv(mysql, MYSQL_OPT_MAX_ALLOWED_PACKET, &clientPacketLimit);
 
-    if (!mysql_real_connect(mysql, target.host.c_str(), target.user.c_str(),
-                            target.password.c_str(), OptionalText(target.database), target.port,
-                            nullptr, CLIENT_MULTI_RESULTS)) {
+    const std::string service = std::to_string(target.port);
+    std::optional<ResolvedHost> resolved;
+    if (LookedUpAsGiven(target)) {
+        addrinfo* addresses = nullptr;
+        const int answer = LookUpServer(target.host, service, connectSeconds, &addresses);
+        if (answer != 0 || addresses == nullptr) {
+            if (addresses != nullptr) {
+                freeaddrinfo(addresses);
+            }
+            // As the library fails when its own lookup does; a connection that did not open
+            // is refused, never "lost".
+            throw UnknownHost(target.host, answer);
+        }
+        resolved.emplace(target.host.c_str(), service.c_str(), addresses);
+    }
+    MYSQL* connected = nullptr;
+    Await(
+        mysql,
+        [&] {
+            return mysql_real_connect_start(&connected, mysql, target.host.c_str(),
+                                            target.user.c_str(), target.password.c_str(),
+                                            OptionalText(target.database), target.port, nullptr,
+                                            CLIENT_MULTI_RESULTS);
+        },
+        [&](int ready) { return mysql_real_connect_cont(&connected, mysql, ready); });
+    resolved.reset();
+    if (!connected) {
         const unsigned code = mysql_errno(mysql);
         std::string message = mysql_error(mysql);
         if (code == 2013 || code == 2006) {
@@ -1195,16 +1441,16 @@ std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& ta
     }
     if (options.rowRead) {
         // A small receive window keeps the server from running far ahead of the client, so
-        // that reading a large result returns to StoreResultCallingBack every few dozen
-        // kilobytes instead of parsing megabytes the server had already sent in one go.
+        // that reading a large stored result returns to call back every few dozen kilobytes
+        // instead of parsing megabytes the server had already sent in one go.
         const int receiveBuffer = kCallBackReceiveBufferBytes;
         setsockopt(mysql_get_socket(mysql), SOL_SOCKET, SO_RCVBUF, &receiveBuffer,
                    sizeof receiveBuffer);
     }
-    if (mysql_real_query(mysql, "SELECT @@max_allowed_packet", 27) != 0) {
+    if (RealQuery(mysql, "SELECT @@max_allowed_packet", 27) != 0) {
         throw ClientError(mysql);
     }
-    if (MYSQL_RES* result = mysql_store_result(mysql)) {
+    if (MYSQL_RES* result = StoreResult(mysql)) {
         MYSQL_ROW row = mysql_fetch_row(result);
         if (row && row[0]) {
             session->maxPacketBytes = std::strtoull(row[0], nullptr, 10);
