@@ -204,6 +204,7 @@ TEST_P(CloseDuringWait, EndsTheProgramAtOnceAndTheWindowKeptRunning) {
     }
     ASSERT_NE(endedAt, 0) << "the program did not end";
     const QString output = QString::fromLocal8Bit(helper.readAll());
+    lockHolder.reset(); // the drops below would wait for it, too
     dropEverywhere();
     const QRegularExpressionMatch said =
         QRegularExpression(QStringLiteral("closing at (\\d+) busy (\\d) turns (\\d+) longest (\\d+)"))
