@@ -10,6 +10,16 @@
 //   - the peak resident memory during the run minus that before it, against the table's bytes
 //     (the text of its values).
 //
+// Then, through a relay in front of each server that holds every chunk for 5 ms each way (a
+// round trip of 10 ms, a server across a network), it copies a table of min(N, 1000) rows in
+// each direction onto a table of that name that the target list already shows, so that the run
+// answers "Overwrite?" Yes and drops it first, and prints:
+//   - the longest stall of the event loop over the whole run, from a 1 ms timer that counts
+//     from the click (the opens, DROP, CREATE and every statement count), against its goal of
+//     50 ms;
+//   - rows/s of the transfer and of the bare loop through the same relay, and their ratio,
+//     against its goal of 0.95.
+//
 // With --large it copies one table of ROWS narrow rows (about 60 bytes of text each) each way
 // instead, without the bare loop, and checks the peak memory growth against its goal of
 // 1.5 x the table's bytes + 30 MB.
@@ -21,7 +31,9 @@
 #include "BenchClients.h"
 #include "BenchEventLoop.h"
 #include "BenchSupport.h"
+#include "LatencyRelay.h"
 #include "app/Dialogs.h"
+#include "app/Yield.h"
 #include "catalogue/Form2.h"
 #include "catalogue/Form2Controls.h"
 #include "connect/Connection.h"
@@ -203,10 +215,14 @@ struct RunFigures {
     double peakMegabytes = 0;
 };
 
+// With `overwrite` the target already holds a table of that name and its list shows it: the run
+// answers "Overwrite?" Yes and drops it before creating the copy.
 RunFigures RunTransfer(TransferDirection direction, const ServerEnv& mysql, const ServerEnv& ase,
-                       const std::string& table, long rows, StallWatch& watch) {
+                       const std::string& table, long rows, StallWatch& watch,
+                       bool overwrite = false) {
     const bool toSybase = direction == TransferDirection::ToSybase;
-    DropIfThere(toSybase ? ase : mysql, !toSybase, table);
+    const ServerEnv& to = toSybase ? ase : mysql;
+    DropIfThere(to, !toSybase, table);
     ScriptedDialogs dialogs;
     FixedProfiles profiles;
     profiles.mysql = ProfileOf(mysql);
@@ -217,6 +233,15 @@ RunFigures RunTransfer(TransferDirection direction, const ServerEnv& mysql, cons
     source.AddItem(QString::fromStdString(table));
     source.setCurrentRow(0);
     source.SetSelected(0, true);
+    if (overwrite) {
+        Connection c;
+        c.Open(toSybase ? SybaseConnectionString(to) : MySQLConnectionString(to));
+        c.Execute("CREATE TABLE " +
+                  (toSybase ? QuoteSybaseIdentifier(table) : QuoteMySQLIdentifier(table)) +
+                  " (id INT)");
+        (toSybase ? form.List2() : form.List1()).AddItem(QString::fromStdString(table));
+        dialogs.QueueAnswer(MessageAnswer::Yes);
+    }
 
     QCoreApplication::processEvents();
     // Memory freed by earlier runs goes back to the system first; otherwise the run would
@@ -234,8 +259,12 @@ RunFigures RunTransfer(TransferDirection direction, const ServerEnv& mysql, cons
     f.stallMs = watch.Stop();
     f.peakMegabytes = static_cast<double>(StatusKilobytes("VmHWM") - before) / 1024.0;
     f.rows = rows;
-    if (!dialogs.shown().empty())
-        Fail("the transfer showed: " + dialogs.shown()[0].text.left(400).toStdString());
+    const std::size_t questions = overwrite ? 1 : 0;
+    if (dialogs.shown().size() != questions ||
+        (overwrite && dialogs.shown()[0].buttons != MessageButtons::YesNo))
+        Fail("the transfer showed: " + (dialogs.shown().empty()
+                                            ? std::string("no overwrite question")
+                                            : dialogs.shown().back().text.left(400).toStdString()));
     return f;
 }
 
@@ -343,12 +372,105 @@ void RunLarge(const ServerEnv& mysql, const ServerEnv& ase, long rows, const std
     }
 }
 
+// ---- Through the relay ---------------------------------------------------------------------
+
+constexpr long kRelayRows = 1000; // at 10 ms a row, about 10 s per direction and side
+constexpr double kStallGoalMs = 50;
+constexpr double kRatioGoal = 0.95;
+
+ServerEnv Relayed(ServerEnv s, const LatencyRelay& relay) {
+    s.host = "127.0.0.1";
+    s.port = std::to_string(relay.Port());
+    return s;
+}
+
+long RowCount(const ServerEnv& s, bool mysql, const std::string& table) {
+    Connection c;
+    c.Open(mysql ? MySQLConnectionString(s) : SybaseConnectionString(s));
+    auto count = c.Execute("SELECT COUNT(*) FROM " +
+                           (mysql ? QuoteMySQLIdentifier(table) : QuoteSybaseIdentifier(table)));
+    return std::stol(count->Value(0).ToText());
+}
+
+// The round trip of one bare statement through the relay, median of 11.
+double RelayRoundTripMs(const ServerEnv& mysql) {
+    MYSQL* c = OpenBareMySQL(mysql);
+    std::vector<double> trips;
+    for (int i = 0; i < 11; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        if (mysql_real_query(c, "DO 1", 4) != 0)
+            Fail(std::string("bare libmariadb: ") + mysql_error(c));
+        trips.push_back(Seconds(std::chrono::steady_clock::now() - start));
+    }
+    mysql_close(c);
+    return Median(trips) * 1e3;
+}
+
+const char* Verdict(bool met) {
+    return met ? "met" : "MISSED";
+}
+
+// Both directions through a relay in front of each server; the source tables are written and
+// the copies checked directly, the transfer and the bare loop go through the relays.
+void RunThroughRelay(const ServerEnv& mysql, const ServerEnv& ase, long n, const std::string& tag) {
+    const long rows = std::min(n, kRelayRows);
+    const LatencyRelay mysqlRelay(std::stoi(mysql.port));
+    const LatencyRelay aseRelay(std::stoi(ase.port));
+    const ServerEnv relayedMySQL = Relayed(mysql, mysqlRelay);
+    const ServerEnv relayedAse = Relayed(ase, aseRelay);
+    std::printf("\nThrough a relay in front of each server that holds every chunk 5 ms each way "
+                "(one statement's round trip: %.1f ms); tables of min(N, %ld) = %ld rows; the "
+                "target list shows the table, so the run answers \"Overwrite?\" Yes and drops "
+                "it first\n",
+                RelayRoundTripMs(relayedMySQL), kRelayRows, rows);
+    for (const TransferDirection direction :
+         {TransferDirection::ToSybase, TransferDirection::ToMySQL}) {
+        const bool toSybase = direction == TransferDirection::ToSybase;
+        const ServerEnv& from = toSybase ? mysql : ase;
+        const ServerEnv& to = toSybase ? ase : mysql;
+        const std::string table = "vt_relay_" + std::string(toSybase ? "my" : "ase") + "_" + tag;
+        const std::string copy = table + "_bare";
+        DropIfThere(from, toSybase, table);
+        {
+            Connection c;
+            c.Open(toSybase ? MySQLConnectionString(from) : SybaseConnectionString(from));
+            CreateSourceTable(c, toSybase, table, rows);
+        }
+        BareLoop bare = PrepareBare(direction, mysql, ase, table, copy);
+        bare.target = toSybase ? relayedAse : relayedMySQL;
+        const std::size_t half = bare.statements.size() / 2;
+        bare.Send(0, half);
+        StallWatch watch(1, true);
+        const RunFigures f =
+            RunTransfer(direction, relayedMySQL, relayedAse, table, rows, watch, true);
+        bare.Send(half, bare.statements.size());
+        const long copied = RowCount(to, !toSybase, table);
+        if (copied != rows)
+            Fail("the copy through the relay holds " + std::to_string(copied) + " of " +
+                 std::to_string(rows) + " rows");
+        const double ratio = bare.seconds / f.seconds;
+        std::printf("  %s: longest stall of the whole run %.1f ms (goal <= %.0f ms: %s); "
+                    "%.0f rows/s, bare %s loop through the relay %.0f rows/s, transfer / bare = "
+                    "%.3f (goal >= %.2f: %s)\n",
+                    toSybase ? "MySQL -> Sybase ASE (PushButton3)"
+                             : "Sybase ASE -> MySQL (PushButton4)",
+                    f.stallMs, kStallGoalMs, Verdict(f.stallMs <= kStallGoalMs), rows / f.seconds,
+                    toSybase ? "DB-Library" : "libmariadb", rows / bare.seconds, ratio, kRatioGoal,
+                    Verdict(ratio >= kRatioGoal));
+        DropIfThere(to, !toSybase, copy);
+        DropIfThere(from, toSybase, table);
+        DropIfThere(to, !toSybase, table);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // As in the program: every wait for a server gives the event loop its turn.
+    YieldWhileServersWait();
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures as they come, also into a file
     const bool large = argc > 1 && std::string(argv[1]) == "--large";
     const int countArgument = large ? 2 : 1;
@@ -421,6 +543,7 @@ int main(int argc, char** argv) {
             const double cost10N = runs[1].seconds / static_cast<double>(runs[1].rows);
             std::printf("  cost per row at 10 x N / at N = %.3f\n", cost10N / costN);
         }
+        RunThroughRelay(mysql, ase, n, tag);
     } catch (const DatabaseError& e) {
         Fail(std::string(e.what()) + " in " + e.Statement().substr(0, 200));
     }

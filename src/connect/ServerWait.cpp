@@ -67,13 +67,16 @@ int LibraryGetAddrInfo(const char* node, const char* service, const addrinfo* hi
     return next != nullptr ? next(node, service, hints, result) : EAI_SYSTEM;
 }
 
-// poll() for as long as it was asked to wait, in slices with a turn between them. A descriptor
-// that becomes ready, or an error, ends it at once, exactly as the one long poll would.
+// poll() for as long as it was asked to wait, in slices with a turn before each. A descriptor
+// that becomes ready, or an error, ends it at once, exactly as the one long poll would. The turn
+// before the first slice matters as much: a login or a statement is a series of short waits, one
+// per round trip, and across a network none of them may last a whole slice.
 int PollTakingTurns(pollfd* fds, nfds_t count, int timeoutMilliseconds) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     const int slice = static_cast<int>(kServerWaitSlice.count());
     for (;;) {
+        TakeServerWaitTurn();
         int wait = slice;
         if (timeoutMilliseconds > 0) {
             const auto spent =
@@ -86,7 +89,6 @@ int PollTakingTurns(pollfd* fds, nfds_t count, int timeoutMilliseconds) {
         const int ready = LibraryPoll(fds, count, wait);
         if (ready != 0)
             return ready;
-        TakeServerWaitTurn();
     }
 }
 

@@ -2,9 +2,12 @@
 
 #include "connect/DatabaseError.h"
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -150,10 +153,15 @@ DateValue CivilFromDays(std::int64_t z) {
 
 const std::int64_t kDays1900 = DaysFromCivil(1900, 1, 1);
 
+// `value` in at least `width` digits, zeros in front; a fraction of a time in every row.
 std::string Digits(unsigned value, int width) {
-    std::string text = std::to_string(value);
-    if (static_cast<int>(text.size()) < width)
-        text.insert(0, width - text.size(), '0');
+    char buffer[16];
+    char* end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    const auto digits = static_cast<int>(end - buffer);
+    std::string text;
+    if (digits < width)
+        text.assign(static_cast<std::size_t>(width - digits), '0');
+    text.append(buffer, end);
     return text;
 }
 
@@ -185,6 +193,26 @@ std::uint64_t UnsignedInteger(const unsigned char* data, std::int64_t length) {
     default:
         throw DatabaseError("Unexpected integer length " + std::to_string(length) + ".");
     }
+}
+
+// The digits of a big-endian magnitude of any length, most significant first, "0" for zero:
+// repeated division by 10, leaving out the leading bytes that have become zero.
+std::string DigitsOfMagnitude(const unsigned char* magnitude, std::size_t bytes) {
+    std::vector<unsigned char> work(magnitude, magnitude + bytes);
+    std::string reversed;
+    std::size_t zeroBytes = 0;
+    do {
+        unsigned remainder = 0;
+        for (std::size_t i = zeroBytes; i < bytes; ++i) {
+            const unsigned current = remainder * 256 + work[i];
+            work[i] = static_cast<unsigned char>(current / 10);
+            remainder = current % 10;
+        }
+        while (zeroBytes < bytes && work[zeroBytes] == 0)
+            ++zeroBytes;
+        reversed.push_back(static_cast<char>('0' + remainder));
+    } while (zeroBytes < bytes);
+    return std::string(reversed.rbegin(), reversed.rend());
 }
 
 } // namespace
@@ -267,29 +295,39 @@ int NumericBytes(int precision) {
 
 std::string DecimalFromMagnitude(bool negative, const unsigned char* magnitude, int length,
                                  int scale) {
-    // Repeated division by 10 of the big-endian byte string; at most 16 bytes.
-    std::vector<unsigned> work(magnitude, magnitude + length);
-    std::string reversed;
-    bool nonZero = true;
-    while (nonZero) {
-        unsigned remainder = 0;
-        nonZero = false;
-        for (unsigned& byte : work) {
-            const unsigned current = remainder * 256 + byte;
-            byte = current / 10;
-            remainder = current % 10;
-            nonZero = nonZero || byte != 0;
-        }
-        reversed.push_back(static_cast<char>('0' + remainder));
+    const auto bytes = static_cast<std::size_t>(std::max(length, 0));
+    // The digits, most significant first, "0" for zero. A magnitude of up to 8 bytes (every
+    // numeric of up to 18 digits) is one integer.
+    char small[24];
+    std::string large;
+    std::string_view digits;
+    if (bytes <= 8) {
+        std::uint64_t value = 0;
+        for (std::size_t i = 0; i < bytes; ++i)
+            value = value << 8 | magnitude[i];
+        const char* end = std::to_chars(small, small + sizeof small, value).ptr;
+        digits = std::string_view(small, static_cast<std::size_t>(end - small));
+    } else {
+        large = DigitsOfMagnitude(magnitude, bytes);
+        digits = large;
     }
-    while (static_cast<int>(reversed.size()) <= scale)
-        reversed.push_back('0');
-    std::string text(reversed.rbegin(), reversed.rend());
-    if (scale > 0)
-        text.insert(text.size() - static_cast<std::size_t>(scale), 1, '.');
-    const bool zero = text.find_first_not_of("0.") == std::string::npos;
+    const auto fraction = static_cast<std::size_t>(std::max(scale, 0));
+    const bool zero = digits.find_first_not_of('0') == std::string_view::npos;
+    std::string text;
+    text.reserve(digits.size() + fraction + 3);
     if (negative && !zero)
-        text.insert(0, 1, '-');
+        text.push_back('-');
+    if (digits.size() <= fraction) {
+        text.append("0.");
+        text.append(fraction - digits.size(), '0');
+        text.append(digits);
+    } else {
+        text.append(digits.substr(0, digits.size() - fraction));
+        if (fraction > 0) {
+            text.push_back('.');
+            text.append(digits.substr(digits.size() - fraction));
+        }
+    }
     return text;
 }
 
