@@ -38,6 +38,7 @@ inline DBPROCESS* OpenBareSybase(const ServerEnv& s) {
     DBSETLPWD(login, s.password.c_str());
     DBSETLCHARSET(login, "UTF-8");
     DBSETLVERSION(login, DBVERSION_100);
+    DBSETLPACKET(login, 2048); // as the program asks
     const std::string address = s.host + ":" + s.port;
     DBPROCESS* proc = dbopen(login, address.c_str());
     dbloginfree(login);

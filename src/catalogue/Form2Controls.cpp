@@ -91,8 +91,13 @@ void PercentProgressBar::SetPercent(double percent) {
         throw std::invalid_argument("progress outside 0 to 100");
     percent_ = percent;
     const int steps = static_cast<int>(std::lround(percent * kStepsPerPercent));
-    if (!DrawsTheSame(steps))
-        setValue(steps);
+    if (DrawsTheSame(steps))
+        return;
+    // The toolkit repaints the bar at once inside setValue, which costs a transfer more than
+    // its rows; with updates held it repaints at the window's next turn instead.
+    setUpdatesEnabled(false);
+    setValue(steps);
+    setUpdatesEnabled(true);
 }
 
 bool PercentProgressBar::DrawsTheSame(int steps) const {
