@@ -1,6 +1,8 @@
 #include "catalogue/Form2Controls.h"
 
 #include <QFocusEvent>
+#include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
@@ -10,6 +12,8 @@ namespace veltrane {
 namespace {
 // Steps of the drawn bar per percent.
 constexpr int kStepsPerPercent = 100;
+// How often a changing bar is drawn at most.
+constexpr qint64 kDrawIntervalMs = 40;
 // Where an entry keeps its table's owner; entries without it are the login's own tables.
 constexpr int kOwnerRole = Qt::UserRole;
 constexpr int kLoginsOwnRole = Qt::UserRole + 1;
@@ -93,10 +97,22 @@ void PercentProgressBar::SetPercent(double percent) {
     const int steps = static_cast<int>(std::lround(percent * kStepsPerPercent));
     if (DrawsTheSame(steps))
         return;
-    // The toolkit repaints the bar at once inside setValue, which costs a transfer more than
-    // its rows; with updates held it repaints at the window's next turn instead.
+    // The toolkit draws the bar at once inside setValue, which costs a transfer more than its
+    // rows do: the value is set with drawing held, and the bar is drawn at a window's turn, at
+    // most every kDrawInterval, which is as often as an eye can follow it.
     setUpdatesEnabled(false);
     setValue(steps);
+    if (drawDue_)
+        return;
+    drawDue_ = true;
+    const qint64 wait =
+        sinceDrawn_.isValid() ? std::max<qint64>(0, kDrawIntervalMs - sinceDrawn_.elapsed()) : 0;
+    QTimer::singleShot(static_cast<int>(wait), this, &PercentProgressBar::DrawNow);
+}
+
+void PercentProgressBar::DrawNow() {
+    drawDue_ = false;
+    sinceDrawn_.start();
     setUpdatesEnabled(true);
 }
 

@@ -2,6 +2,7 @@
 
 #include "catalogue/TableList.h"
 
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QProgressBar>
 
@@ -46,8 +47,11 @@ public:
 
 private:
     bool DrawsTheSame(int steps) const;
+    void DrawNow();
 
     double percent_ = 0;
+    bool drawDue_ = false;
+    QElapsedTimer sinceDrawn_;
 };
 
 } // namespace veltrane
