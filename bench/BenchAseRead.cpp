@@ -8,7 +8,7 @@
 
 #include "BenchSupport.h"
 #include "connect/Connection.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <cstdio>
 #include <cstdlib>

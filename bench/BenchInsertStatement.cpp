@@ -9,8 +9,8 @@
 // run this; stop_mariadb.
 
 #include "connect/Connection.h"
-#include "connect/DatabaseError.h"
-#include "transfer/RowStatements.h"
+#include "connect/access/DatabaseError.h"
+#include "transfer/statements/RowStatements.h"
 
 #include <algorithm>
 #include <atomic>

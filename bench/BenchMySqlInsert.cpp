@@ -11,7 +11,7 @@
 #include "BenchClients.h"
 #include "BenchSupport.h"
 #include "connect/Connection.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <algorithm>
 #include <chrono>

@@ -10,7 +10,7 @@
 
 #include "BenchSupport.h"
 #include "connect/Connection.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <algorithm>
 #include <chrono>

@@ -5,10 +5,10 @@
 //
 //   bench_startup [ROUNDS]
 #include "BenchSupport.h"
-#include "app/Dialogs.h"
-#include "app/ProgramWindows.h"
-#include "catalogue/Form2.h"
-#include "catalogue/TableList.h"
+#include "app/shell/Dialogs.h"
+#include "app/startup/ProgramWindows.h"
+#include "catalogue/window/Form2.h"
+#include "catalogue/lists/TableList.h"
 #include "connect/Connection.h"
 #include "connect/SettingsStore.h"
 

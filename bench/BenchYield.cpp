@@ -6,7 +6,7 @@
 //
 // Usage: bench_yield [calls per round, default 20000000] [rounds, default 5]
 
-#include "app/Yield.h"
+#include "app/shell/Yield.h"
 
 #include <QCoreApplication>
 #include <algorithm>

@@ -1,6 +1,6 @@
-#include "app/ProgramFiles.h"
-#include "app/ProgramWindows.h"
-#include "app/QtDialogs.h"
+#include "app/shell/ProgramFiles.h"
+#include "app/startup/ProgramWindows.h"
+#include "app/window/QtDialogs.h"
 #include "connect/SettingsStore.h"
 
 #include <QApplication>

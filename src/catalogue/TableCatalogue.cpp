@@ -1,8 +1,8 @@
 #include "catalogue/TableCatalogue.h"
 
-#include "app/Yield.h"
+#include "app/shell/Yield.h"
 #include "connect/Connection.h"
-#include "transfer/SqlText.h"
+#include "connect/access/SqlText.h"
 
 #include <memory>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "catalogue/TableList.h"
+#include "catalogue/lists/TableList.h"
 #include "connect/ConnectionProfile.h"
 #include "connect/ConnectionString.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <string>
 

@@ -1,8 +1,9 @@
 #include "connect/Connection.h"
 
-#include "connect/Backends.h"
+#include "connect/freetds/FreeTdsBackend.h"
+#include "connect/mariadb/MariaDbBackend.h"
 #include "connect/ConnectionString.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 namespace veltrane {
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "connect/ResultSet.h"
+#include "connect/access/ConnectionBackend.h"
+#include "connect/access/ResultSet.h"
 
 #include <functional>
 #include <memory>
@@ -10,37 +11,12 @@
 
 namespace veltrane {
 
-enum class CursorLocation { NotSet = 0, Server = 2, Client = 3 };
-enum class ConnectMode { NotSet = 0, ReadWrite = 3 };
 enum class SchemaKind { Tables = 20 };
 
 // ADO's CommandTimeout where none is set. The client libraries' own default is to wait for
 // ever, so the operations that leave their timeouts at the defaults set this one themselves:
 // a server that stops answering then fails the statement instead of freezing the window.
 constexpr int kDefaultCommandTimeoutSeconds = 30;
-
-// The options a caller sets before Open; a backend applies them as its client allows.
-struct ConnectionOptions {
-    CursorLocation cursorLocation = CursorLocation::NotSet;
-    std::optional<int> commandTimeoutSeconds;
-    std::optional<int> connectionTimeoutSeconds;
-    ConnectMode mode = ConnectMode::NotSet;
-    // Called after each row that a client-side cursor reads into memory, so that the caller
-    // can keep its window responsive while a large result arrives. Optional.
-    std::function<void()> rowRead;
-};
-
-// One open session with a server. Implemented once per database client library.
-class ConnectionBackend {
-public:
-    virtual ~ConnectionBackend() = default;
-    // Runs one statement (or batch). Returns its rows when it yields any, else nullptr.
-    // With a client-side cursor the returned result set knows its exact RecordCount.
-    virtual std::unique_ptr<ResultSet> Execute(const std::string& statement) = 0;
-    // The tables schema: fields TABLE_NAME, TABLE_TYPE and TABLE_OWNER (TABLE_SCHEMA on MySQL).
-    virtual std::unique_ptr<ResultSet> OpenTablesSchema() = 0;
-    virtual void Close() = 0;
-};
 
 // A database connection in the manner of ADO's Connection object: set the options, Open with
 // a connection string (which also picks the backend), Execute statements, Close.

@@ -1,7 +1,7 @@
 #include "connect/ConnectionString.h"
 
-#include "connect/CaseInsensitive.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/CaseInsensitive.h"
+#include "connect/access/DatabaseError.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,24 +1,13 @@
 #pragma once
 
-#include <cstdint>
+#include "connect/access/ConnectionBackend.h"
+
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 namespace veltrane {
-
-enum class ServerKind { MySQL, SybaseASE };
-
-// Where and how to connect, as read from a connection string.
-struct ConnectionTarget {
-    ServerKind kind = ServerKind::MySQL;
-    std::string host;
-    std::uint16_t port = 0;
-    std::string user;
-    std::string password;
-    std::string database;
-};
 
 using ConnectionStringPairs = std::vector<std::pair<std::string, std::string>>;
 

@@ -1,14 +1,14 @@
 #include "transfer/TransferTables.h"
 
-#include "app/Dialogs.h"
-#include "app/ErrorTrap.h"
-#include "catalogue/TableList.h"
+#include "app/shell/Dialogs.h"
+#include "app/shell/ErrorTrap.h"
+#include "catalogue/lists/TableList.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionProfile.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 #include "connect/LiveProfiles.h"
-#include "transfer/ColumnTypes.h"
-#include "transfer/RowStatements.h"
+#include "transfer/statements/ColumnTypes.h"
+#include "transfer/statements/RowStatements.h"
 
 #include <cstdint>
 #include <exception>

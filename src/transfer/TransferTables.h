@@ -5,7 +5,7 @@
 // window only through TransferWindow, so it runs the same with a window, in tests and in the
 // benchmark.
 
-#include "transfer/SqlText.h"
+#include "connect/access/SqlText.h"
 
 #include <QString>
 

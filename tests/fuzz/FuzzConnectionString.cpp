@@ -5,7 +5,7 @@
 #include "FuzzInput.h"
 #include "connect/ConnectionProfile.h"
 #include "connect/ConnectionString.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <charconv>
 #include <optional>

@@ -7,8 +7,8 @@
 #include "InsertStatementReader.h"
 #include "engine/Lexer.h"
 #include "engine/Types.h"
-#include "transfer/ColumnTypes.h"
-#include "transfer/RowStatements.h"
+#include "transfer/statements/ColumnTypes.h"
+#include "transfer/statements/RowStatements.h"
 
 #include <bit>
 #include <vector>

@@ -2,7 +2,7 @@
 // with what FreeTDS hands out: a value, or DatabaseError for one that is too short, never a read
 // past the buffer or any other failure. A decimal comes out in plain notation.
 #include "FuzzInput.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 #include "connect/freetds/TdsValues.h"
 
 #include <memory>

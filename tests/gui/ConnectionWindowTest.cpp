@@ -2,11 +2,11 @@
 #include "GuiTestApplication.h"
 #include "PrivateServers.h"
 #include "TestServers.h"
-#include "app/ApplicationTitle.h"
-#include "app/Dialogs.h"
-#include "app/PointerFeedback.h"
-#include "catalogue/TableList.h"
-#include "connect/Form1.h"
+#include "app/shell/ApplicationTitle.h"
+#include "app/shell/Dialogs.h"
+#include "app/window/PointerFeedback.h"
+#include "catalogue/lists/TableList.h"
+#include "connect/window/Form1.h"
 #include "connect/SettingsStore.h"
 
 #include <QFile>

@@ -7,15 +7,15 @@
 #include "GuiTestApplication.h"
 #include "MainWindowFixture.h"
 #include "PrivateServers.h"
-#include "app/PointerFeedback.h"
-#include "catalogue/Form2Controls.h"
+#include "app/window/PointerFeedback.h"
+#include "catalogue/window/Form2Controls.h"
 #include "catalogue/TableCatalogue.h"
-#include "catalogue/TableList.h"
+#include "catalogue/lists/TableList.h"
 #include "connect/Connection.h"
-#include "connect/DatabaseError.h"
-#include "connect/Form1.h"
+#include "connect/access/DatabaseError.h"
+#include "connect/window/Form1.h"
 #include "connect/SettingsStore.h"
-#include "transfer/SqlText.h"
+#include "connect/access/SqlText.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -4,14 +4,14 @@
 
 #include "GuiTestApplication.h"
 #include "TestServers.h"
-#include "app/Dialogs.h"
-#include "app/PointerFeedback.h"
-#include "catalogue/Form2.h"
-#include "catalogue/Form2Controls.h"
+#include "app/shell/Dialogs.h"
+#include "app/window/PointerFeedback.h"
+#include "catalogue/window/Form2.h"
+#include "catalogue/window/Form2Controls.h"
 #include "connect/Connection.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 #include "connect/LiveProfiles.h"
-#include "transfer/SqlText.h"
+#include "connect/access/SqlText.h"
 
 #include <QPushButton>
 #include <QTimer>

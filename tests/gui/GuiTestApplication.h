@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Yield.h"
+#include "app/shell/Yield.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

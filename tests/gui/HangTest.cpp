@@ -5,10 +5,10 @@
 #include "GuiTestApplication.h"
 #include "PrivateServers.h"
 #include "TestServers.h"
-#include "app/Dialogs.h"
-#include "app/PointerFeedback.h"
-#include "catalogue/TableList.h"
-#include "connect/Form1.h"
+#include "app/shell/Dialogs.h"
+#include "app/window/PointerFeedback.h"
+#include "catalogue/lists/TableList.h"
+#include "connect/window/Form1.h"
 #include "connect/SettingsStore.h"
 
 #include <QLineEdit>

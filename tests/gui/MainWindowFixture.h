@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/Dialogs.h"
-#include "app/ErrorTrap.h"
-#include "catalogue/Form2.h"
+#include "app/shell/Dialogs.h"
+#include "app/shell/ErrorTrap.h"
+#include "catalogue/window/Form2.h"
 #include "connect/LiveProfiles.h"
 
 #include <QStringList>

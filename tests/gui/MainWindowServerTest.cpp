@@ -3,16 +3,16 @@
 #include "GuiTestApplication.h"
 #include "MainWindowFixture.h"
 #include "TestServers.h"
-#include "app/Dialogs.h"
-#include "app/ErrorTrap.h"
-#include "app/PointerFeedback.h"
-#include "catalogue/Form2.h"
-#include "catalogue/Form2Controls.h"
+#include "app/shell/Dialogs.h"
+#include "app/shell/ErrorTrap.h"
+#include "app/window/PointerFeedback.h"
+#include "catalogue/window/Form2.h"
+#include "catalogue/window/Form2Controls.h"
 #include "catalogue/TableCatalogue.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionTests.h"
 #include "connect/LiveProfiles.h"
-#include "transfer/SqlText.h"
+#include "connect/access/SqlText.h"
 
 #include <QPushButton>
 #include <algorithm>

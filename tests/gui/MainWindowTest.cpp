@@ -3,12 +3,12 @@
 #include "GuiEvents.h"
 #include "GuiTestApplication.h"
 #include "MainWindowFixture.h"
-#include "app/ApplicationTitle.h"
-#include "app/Dialogs.h"
-#include "app/PointerFeedback.h"
-#include "app/WindowProcedures.h"
-#include "catalogue/Form2.h"
-#include "catalogue/Form2Controls.h"
+#include "app/shell/ApplicationTitle.h"
+#include "app/shell/Dialogs.h"
+#include "app/window/PointerFeedback.h"
+#include "app/window/WindowProcedures.h"
+#include "catalogue/window/Form2.h"
+#include "catalogue/window/Form2Controls.h"
 #include "connect/LiveProfiles.h"
 
 #include <QFontInfo>

@@ -12,12 +12,12 @@
 // it prints "closing at T busy B turns N longest G": the monotonic clock in ms, whether the
 // window shows the busy pointer, and how often and how regularly a 10 ms timer ran since the
 // click. Whatever still runs after the close prints a line and exits with 3.
-#include "app/Dialogs.h"
-#include "app/PointerFeedback.h"
-#include "app/ProgramWindows.h"
-#include "app/Yield.h"
-#include "catalogue/Form2.h"
-#include "catalogue/Form2Controls.h"
+#include "app/shell/Dialogs.h"
+#include "app/window/PointerFeedback.h"
+#include "app/startup/ProgramWindows.h"
+#include "app/shell/Yield.h"
+#include "catalogue/window/Form2.h"
+#include "catalogue/window/Form2Controls.h"
 #include "connect/SettingsStore.h"
 
 #include <QApplication>

@@ -1,10 +1,10 @@
-#include "app/ProgramWindows.h"
+#include "app/startup/ProgramWindows.h"
 
 #include "GuiTestApplication.h"
 #include "TestServers.h"
-#include "app/Dialogs.h"
-#include "catalogue/Form2.h"
-#include "catalogue/Form2Controls.h"
+#include "app/shell/Dialogs.h"
+#include "catalogue/window/Form2.h"
+#include "catalogue/window/Form2Controls.h"
 #include "connect/Connection.h"
 #include "connect/SettingsStore.h"
 

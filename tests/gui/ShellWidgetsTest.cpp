@@ -1,13 +1,13 @@
 #include "GuiEvents.h"
 #include "GuiTestApplication.h"
-#include "app/EndProgram.h"
-#include "app/ErrorTrap.h"
-#include "app/OperationGuard.h"
-#include "app/PointerFeedback.h"
-#include "app/ProgramFiles.h"
-#include "app/QtDialogs.h"
-#include "app/WindowProcedures.h"
-#include "app/Yield.h"
+#include "app/shell/EndProgram.h"
+#include "app/shell/ErrorTrap.h"
+#include "app/shell/OperationGuard.h"
+#include "app/window/PointerFeedback.h"
+#include "app/shell/ProgramFiles.h"
+#include "app/window/QtDialogs.h"
+#include "app/window/WindowProcedures.h"
+#include "app/shell/Yield.h"
 
 #include <QBitmap>
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 // Checks on statements run through a Connection, shared by the integration tests.
 
 #include "connect/Connection.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <string>
 

@@ -1,11 +1,11 @@
 // Sybase ASE backend on FreeTDS's DB-Library, speaking TDS 5.0.
 
-#include "connect/Backends.h"
-#include "connect/DatabaseError.h"
-#include "connect/ServerWait.h"
+#include "connect/freetds/FreeTdsBackend.h"
+#include "connect/access/DatabaseError.h"
+#include "connect/access/ServerWait.h"
 #include "connect/freetds/PackedRows.h"
 #include "connect/freetds/TdsValues.h"
-#include "transfer/SqlText.h"
+#include "connect/access/SqlText.h"
 
 #include <atomic>
 #include <functional>

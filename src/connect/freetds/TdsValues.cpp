@@ -1,6 +1,6 @@
 #include "connect/freetds/TdsValues.h"
 
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <algorithm>
 #include <array>

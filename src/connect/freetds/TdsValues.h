@@ -3,8 +3,8 @@
 // Decoding of the native values FreeTDS hands out for TDS 5.0 columns. Kept free of FreeTDS
 // types so that every conversion can be tested without a server.
 
-#include "connect/AdoType.h"
-#include "connect/DbValue.h"
+#include "connect/access/AdoType.h"
+#include "connect/access/DbValue.h"
 
 #include <cstdint>
 #include <string>

@@ -3,10 +3,10 @@
 // prepare) run through the text protocol. Every session runs with utf8mb4, strict mode and
 // NO_BACKSLASH_ESCAPES (see SessionSetup).
 
-#include "connect/Backends.h"
-#include "connect/CaseInsensitive.h"
-#include "connect/DatabaseError.h"
-#include "connect/ServerWait.h"
+#include "connect/mariadb/MariaDbBackend.h"
+#include "connect/access/CaseInsensitive.h"
+#include "connect/access/DatabaseError.h"
+#include "connect/access/ServerWait.h"
 
 #include <algorithm>
 #include <cctype>

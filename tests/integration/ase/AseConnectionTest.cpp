@@ -5,7 +5,7 @@
 #include "TestServers.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionTests.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <chrono>
 #include <gtest/gtest.h>

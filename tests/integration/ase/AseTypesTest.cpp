@@ -2,7 +2,7 @@
 
 #include "TestServers.h"
 #include "connect/Connection.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <gtest/gtest.h>
 #include <string>

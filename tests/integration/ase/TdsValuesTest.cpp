@@ -3,7 +3,7 @@
 #include "connect/freetds/PackedRows.h"
 #include "connect/freetds/TdsValues.h"
 
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

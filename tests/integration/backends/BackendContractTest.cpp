@@ -4,8 +4,8 @@
 #include "ConnectionChecks.h"
 #include "TestServers.h"
 #include "connect/Connection.h"
-#include "connect/DatabaseError.h"
-#include "transfer/SqlText.h"
+#include "connect/access/DatabaseError.h"
+#include "connect/access/SqlText.h"
 
 #include <gtest/gtest.h>
 #include <memory>

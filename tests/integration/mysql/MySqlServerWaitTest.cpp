@@ -4,7 +4,7 @@
 #include "ConnectionChecks.h"
 #include "MySqlTestHelpers.h"
 #include "PrivateServers.h"
-#include "connect/ServerWait.h"
+#include "connect/access/ServerWait.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
 #include "TestServers.h"
-#include "app/Dialogs.h"
-#include "app/ErrorTrap.h"
+#include "app/shell/Dialogs.h"
+#include "app/shell/ErrorTrap.h"
 #include "connect/Connection.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <functional>
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 #include "connect/Connection.h"
 #include "connect/ConnectionProfile.h"
 #include "connect/ConnectionTests.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <algorithm>
 #include <atomic>

@@ -5,8 +5,8 @@
 #include "ConnectionChecks.h"
 #include "TestServers.h"
 #include "connect/Connection.h"
-#include "connect/DatabaseError.h"
-#include "transfer/RowStatements.h"
+#include "connect/access/DatabaseError.h"
+#include "transfer/statements/RowStatements.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -5,9 +5,9 @@
 #include "TestServers.h"
 #include "TransferTestTables.h"
 #include "connect/Connection.h"
-#include "connect/DatabaseError.h"
-#include "transfer/ColumnTypes.h"
-#include "transfer/RowStatements.h"
+#include "connect/access/DatabaseError.h"
+#include "transfer/statements/ColumnTypes.h"
+#include "transfer/statements/RowStatements.h"
 
 #include <algorithm>
 #include <functional>

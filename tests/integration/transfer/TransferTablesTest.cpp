@@ -6,7 +6,7 @@
 #include "ServerProcess.h"
 #include "TransferTestTables.h"
 #include "TransferTestWindow.h"
-#include "app/ApplicationTitle.h"
+#include "app/shell/ApplicationTitle.h"
 #include "catalogue/TableCatalogue.h"
 #include "transfer/TransferTables.h"
 

@@ -3,8 +3,8 @@
 
 #include "TransferTestTables.h"
 
-#include "transfer/ColumnTypes.h"
-#include "transfer/SqlText.h"
+#include "transfer/statements/ColumnTypes.h"
+#include "connect/access/SqlText.h"
 
 #include <algorithm>
 #include <stdexcept>

@@ -4,8 +4,8 @@
 
 #include "TestServers.h"
 #include "connect/Connection.h"
-#include "connect/DatabaseError.h"
-#include "transfer/RowStatements.h"
+#include "connect/access/DatabaseError.h"
+#include "transfer/statements/RowStatements.h"
 
 #include <gtest/gtest.h>
 #include <memory>

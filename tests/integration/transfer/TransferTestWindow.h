@@ -3,8 +3,8 @@
 #pragma once
 
 #include "TransferTestTables.h"
-#include "app/Dialogs.h"
-#include "catalogue/TableList.h"
+#include "app/shell/Dialogs.h"
+#include "catalogue/lists/TableList.h"
 #include "connect/LiveProfiles.h"
 #include "transfer/TransferTables.h"
 

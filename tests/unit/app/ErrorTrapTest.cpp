@@ -1,7 +1,7 @@
-#include "app/ErrorTrap.h"
+#include "app/shell/ErrorTrap.h"
 
-#include "app/Dialogs.h"
-#include "connect/DatabaseError.h"
+#include "app/shell/Dialogs.h"
+#include "connect/access/DatabaseError.h"
 
 #include <gtest/gtest.h>
 #include <stdexcept>

@@ -1,8 +1,8 @@
-#include "app/ApplicationTitle.h"
-#include "app/Dialogs.h"
-#include "app/OperationGuard.h"
-#include "app/ProgramFiles.h"
-#include "app/Yield.h"
+#include "app/shell/ApplicationTitle.h"
+#include "app/shell/Dialogs.h"
+#include "app/shell/OperationGuard.h"
+#include "app/shell/ProgramFiles.h"
+#include "app/shell/Yield.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "connect/ConnectionString.h"
 
 #include "connect/ConnectionProfile.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <gtest/gtest.h>
 

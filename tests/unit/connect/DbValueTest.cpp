@@ -1,4 +1,4 @@
-#include "connect/DbValue.h"
+#include "connect/access/DbValue.h"
 
 #include <cmath>
 #include <cstdlib>

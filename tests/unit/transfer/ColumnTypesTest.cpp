@@ -1,6 +1,6 @@
 // Type names, column types toward both servers and whole CREATE TABLE statements.
 
-#include "transfer/ColumnTypes.h"
+#include "transfer/statements/ColumnTypes.h"
 
 #include <gtest/gtest.h>
 #include <vector>

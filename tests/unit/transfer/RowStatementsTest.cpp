@@ -1,9 +1,9 @@
 // INSERT statements: statement shape, how each kind of value is written in each direction, and
 // hostile values that must reach the server intact.
 
-#include "transfer/RowStatements.h"
+#include "transfer/statements/RowStatements.h"
 
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 
 #include <gtest/gtest.h>
 #include <random>

@@ -1,6 +1,6 @@
 // Identifier and literal quoting: nothing inside a name or value can end its quotes early.
 
-#include "transfer/SqlText.h"
+#include "connect/access/SqlText.h"
 
 #include <gtest/gtest.h>
 #include <random>
