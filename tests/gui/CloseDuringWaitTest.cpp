@@ -7,9 +7,9 @@
 #include "TestServers.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionProfile.h"
-#include "connect/DatabaseError.h"
+#include "connect/access/DatabaseError.h"
 #include "connect/SettingsStore.h"
-#include "transfer/SqlText.h"
+#include "connect/access/SqlText.h"
 
 #include <QFile>
 #include <QProcess>
@@ -67,24 +67,34 @@ std::unique_ptr<Connection> Open(Side side, const testing::ServerCoordinates& at
     return c;
 }
 
-// A name server that takes every query and never answers, on a loopback address of its own.
+// A name server that takes every query and never answers, on a loopback address of its own
+// (one of several, so that cases running at the same time each find one).
 class SilentNameServer {
 public:
     SilentNameServer() {
-        socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(53);
-        ::inet_pton(AF_INET, kAddress, &address.sin_addr);
-        bound_ = ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        for (int last = 53; last < 63 && !bound_; ++last) {
+            socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            address_ = "127.0.0." + std::to_string(last);
+            sockaddr_in at{};
+            at.sin_family = AF_INET;
+            at.sin_port = htons(53);
+            ::inet_pton(AF_INET, address_.c_str(), &at.sin_addr);
+            bound_ = ::bind(socket_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+            if (!bound_)
+                ::close(socket_);
+        }
     }
-    ~SilentNameServer() { ::close(socket_); }
+    ~SilentNameServer() {
+        if (bound_)
+            ::close(socket_);
+    }
     bool Listening() const { return bound_; }
-    static constexpr const char* kAddress = "127.0.0.53";
+    const std::string& Address() const { return address_; }
 
 private:
     int socket_ = -1;
     bool bound_ = false;
+    std::string address_;
 };
 
 bool PrivateMountsWork() {
@@ -139,11 +149,11 @@ TEST_P(CloseDuringWait, EndsTheProgramAtOnceAndTheWindowKeptRunning) {
     if (c.slowNameServer) {
         nameServer = std::make_unique<SilentNameServer>();
         if (!nameServer->Listening() || !PrivateMountsWork())
-            GTEST_SKIP() << "no silent name server on " << SilentNameServer::kAddress
-                         << ":53 or no private mount namespace for its resolv.conf here";
+            GTEST_SKIP() << "no loopback address for a silent name server on port 53, or no "
+                            "private mount namespace for its resolv.conf here";
         QFile resolver(resolverDir.filePath(QStringLiteral("resolv.conf")));
         ASSERT_TRUE(resolver.open(QIODevice::WriteOnly));
-        resolver.write(QByteArray("nameserver ") + SilentNameServer::kAddress +
+        resolver.write(QByteArray("nameserver ") + nameServer->Address().c_str() +
                        "\noptions timeout:5 attempts:2\n");
     }
     testing::SilencingRelay relay(std::stoi(at(c.silent).port));
