@@ -339,7 +339,7 @@ private:
                             throw DatabaseError(e.Message() + "\n" +
                                                     Incomplete(table, written, lastRow + 1,
                                                                e.ConnectionLost()),
-                                                e.NativeError(), e.Statement(), e.Kind());
+                                                e.NativeError(), e.Statement(), e.Reason());
                         }
                     });
                     if (tableEnded)

@@ -161,7 +161,7 @@ struct TdsLink {
     [[noreturn]] void ThrowStatementError() {
         const bool lost =
             Dead() || (messages.clientError && LosesConnection(messages.clientError->first));
-        const FailureKind kind = lost ? FailureKind::ConnectionLost : FailureKind::Refused;
+        const FailureReason reason = lost ? FailureReason::ConnectionLost : FailureReason::Refused;
         std::pair<int, std::string> error{0, "The statement failed."};
         if (messages.serverError)
             error = *messages.serverError;
@@ -169,7 +169,7 @@ struct TdsLink {
             error = *messages.clientError;
         if (lost)
             error.second = "The connection to the Sybase ASE server has been lost: " + error.second;
-        throw DatabaseError(error.second, error.first, statement, kind);
+        throw DatabaseError(error.second, error.first, statement, reason);
     }
 
     // A character that FreeTDS could not convert fails the statement or the read, rather
@@ -535,7 +535,7 @@ private:
         link.messages.Clear();
         if (link.Dead())
             throw DatabaseError("The connection to the Sybase ASE server has been lost.", 0,
-                                statement, FailureKind::ConnectionLost);
+                                statement, FailureReason::ConnectionLost);
         SetCommandTimeout(options_.commandTimeoutSeconds.value_or(0));
         dbfreebuf(link.proc);
         if (dbcmd(link.proc, statement.c_str()) == FAIL || dbsqlexec(link.proc) == FAIL) {

@@ -57,7 +57,7 @@ bool EndsTheSession(unsigned code) {
 DatabaseError ClientError(MYSQL* mysql, const std::string& statement = {}) {
     const unsigned code = mysql_errno(mysql);
     return DatabaseError(mysql_error(mysql), static_cast<int>(code), statement,
-                         EndsTheSession(code) ? FailureKind::ConnectionLost : FailureKind::Refused);
+                         EndsTheSession(code) ? FailureReason::ConnectionLost : FailureReason::Refused);
 }
 
 // Every call that may wait for the server runs through the client's non-blocking interface
@@ -604,7 +604,7 @@ private:
 DatabaseError StatementError(MYSQL_STMT* stmt, const std::string& statement) {
     const unsigned code = mysql_stmt_errno(stmt);
     return DatabaseError(mysql_stmt_error(stmt), static_cast<int>(code), statement,
-                         EndsTheSession(code) ? FailureKind::ConnectionLost : FailureKind::Refused);
+                         EndsTheSession(code) ? FailureReason::ConnectionLost : FailureReason::Refused);
 }
 
 // The fractional-second digits that the text protocol would show for a column with
@@ -1134,7 +1134,7 @@ private:
             throw DatabaseError(std::string("The connection to the MySQL server was lost: ") +
                                     session_->lost->what(),
                                 session_->lost->NativeError(), statement,
-                                FailureKind::ConnectionLost);
+                                FailureReason::ConnectionLost);
         }
         return session_->mysql;
     }
