@@ -129,6 +129,22 @@ void SetCommandTimeout(int seconds) {
 
 class FreeTdsResultSet;
 
+// What a Sybase ASE message number means for the caller's next step.
+FailureReason ReasonOf(int number) {
+    switch (number) {
+    case 3701: // cannot drop, no such object
+        return FailureReason::NoSuchTable;
+    case 2714: // there is already an object of that name
+        return FailureReason::TableExists;
+    case 1105: // no space left in the segment
+        return FailureReason::TargetFull;
+    case 3906: // the database is read-only
+        return FailureReason::ReadOnly;
+    default:
+        return FailureReason::Refused;
+    }
+}
+
 // DB-Library error numbers after which the connection is gone: every further statement on it
 // would fail the same way.
 bool LosesConnection(int dbErr) {
@@ -161,12 +177,14 @@ struct TdsLink {
     [[noreturn]] void ThrowStatementError() {
         const bool lost =
             Dead() || (messages.clientError && LosesConnection(messages.clientError->first));
-        const FailureReason reason = lost ? FailureReason::ConnectionLost : FailureReason::Refused;
         std::pair<int, std::string> error{0, "The statement failed."};
         if (messages.serverError)
             error = *messages.serverError;
         else if (messages.clientError)
             error = *messages.clientError;
+        const FailureReason reason = lost ? FailureReason::ConnectionLost
+                                     : messages.serverError ? ReasonOf(error.first)
+                                                            : FailureReason::Refused;
         if (lost)
             error.second = "The connection to the Sybase ASE server has been lost: " + error.second;
         throw DatabaseError(error.second, error.first, statement, reason);

@@ -54,10 +54,30 @@ bool EndsTheSession(unsigned code) {
     }
 }
 
+// What a MySQL error number means for the caller's next step.
+FailureReason ReasonOf(unsigned code) {
+    if (EndsTheSession(code))
+        return FailureReason::ConnectionLost;
+    switch (code) {
+    case 1051: // ER_BAD_TABLE_ERROR, a DROP TABLE of a table that is not there
+        return FailureReason::NoSuchTable;
+    case 1050: // ER_TABLE_EXISTS_ERROR
+        return FailureReason::TableExists;
+    case 1114: // ER_RECORD_FILE_FULL
+    case 1021: // ER_DISK_FULL
+        return FailureReason::TargetFull;
+    case 1290: // ER_OPTION_PREVENTS_STATEMENT (--read-only)
+    case 1836: // ER_READ_ONLY_MODE
+        return FailureReason::ReadOnly;
+    default:
+        return FailureReason::Refused;
+    }
+}
+
 DatabaseError ClientError(MYSQL* mysql, const std::string& statement = {}) {
     const unsigned code = mysql_errno(mysql);
     return DatabaseError(mysql_error(mysql), static_cast<int>(code), statement,
-                         EndsTheSession(code) ? FailureReason::ConnectionLost : FailureReason::Refused);
+                         ReasonOf(code));
 }
 
 // Every call that may wait for the server runs through the client's non-blocking interface
@@ -604,7 +624,7 @@ private:
 DatabaseError StatementError(MYSQL_STMT* stmt, const std::string& statement) {
     const unsigned code = mysql_stmt_errno(stmt);
     return DatabaseError(mysql_stmt_error(stmt), static_cast<int>(code), statement,
-                         EndsTheSession(code) ? FailureReason::ConnectionLost : FailureReason::Refused);
+                         ReasonOf(code));
 }
 
 // The fractional-second digits that the text protocol would show for a column with

@@ -212,6 +212,30 @@ TEST_P(BackendContract, OtherStatementsLeaveAStreamedResultWhole) {
     EXPECT_TRUE(rows->IsEOF());
 }
 
+// Each backend says why a statement failed in the same words, whatever its server's numbers;
+// the layers above test these reasons only.
+TEST_P(BackendContract, FailuresCarryTheirReason) {
+    auto connection = Open(CursorLocation::Server);
+    const std::string missing = Quote("vt_contract_missing_" + std::to_string(getpid()));
+    struct Case {
+        std::string statement;
+        FailureReason reason;
+    };
+    const Case cases[] = {
+        {"DROP TABLE " + missing, FailureReason::NoSuchTable},
+        {"CREATE TABLE " + table_ + " (id INT)", FailureReason::TableExists},
+        {"SELECT no_such_column FROM " + table_, FailureReason::Refused},
+    };
+    for (const Case& c : cases) {
+        try {
+            connection->Execute(c.statement);
+            ADD_FAILURE() << "accepted: " << c.statement;
+        } catch (const DatabaseError& e) {
+            EXPECT_EQ(e.Reason(), c.reason) << c.statement << ": " << e.what();
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothServers, BackendContract,
                          ::testing::Values(Server::MySQL, Server::Sybase), Name);
 
