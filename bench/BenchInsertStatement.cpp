@@ -44,7 +44,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using veltrane::DbValue;
-using veltrane::TransferDirection;
+using veltrane::ServerKind;
 
 // Ten 20-byte texts, one with a quote to double, plus a mixed row of typical column kinds.
 std::vector<DbValue> TextRow() {
@@ -122,10 +122,10 @@ void Report(const char* label, const Figures& f, const Figures& floor, std::size
 }
 
 void BenchRow(const char* name, const std::vector<DbValue>& row, long statements, int rounds) {
-    for (auto direction : {TransferDirection::ToMySQL, TransferDirection::ToSybase}) {
+    for (auto toward : {ServerKind::MySQL, ServerKind::SybaseASE}) {
         std::printf("%s toward %s (%zu fields):\n", name,
-                    direction == TransferDirection::ToMySQL ? "MySQL" : "Sybase ASE", row.size());
-        veltrane::InsertRowBuilder builder(direction, "bench");
+                    toward == ServerKind::MySQL ? "MySQL" : "Sybase ASE", row.size());
+        veltrane::InsertRowBuilder builder(toward, "bench");
         const std::string finished = builder.Build(row);
         std::string copy;
         copy.reserve(finished.size());
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
     const auto text = TextRow();
     BenchRow("10 texts of 20 bytes", text, statements, rounds);
     BenchRow("10 mixed fields", MixedRow(), statements, rounds);
-    veltrane::InsertRowBuilder builder(TransferDirection::ToMySQL, "bench");
+    veltrane::InsertRowBuilder builder(ServerKind::MySQL, "bench");
     const Figures built = Measure(statements, rounds, [&] { sink = builder.Build(text).size(); });
     BenchRoundTrip(built.nsPerStatement);
     return 0;

@@ -64,30 +64,30 @@ constexpr int kTransferTimeoutSeconds = 5000;
 
 // MySQL error numbers 1050 (table exists) and 1051 (unknown table); Sybase ASE 2714 (object
 // exists) and 3701 (cannot drop, no such object).
-bool TableExistsError(TransferDirection direction, const DatabaseError& e) {
-    return e.NativeError() == (direction == TransferDirection::ToMySQL ? 1050 : 2714);
+bool TableExistsError(ServerKind target, const DatabaseError& e) {
+    return e.NativeError() == (target == ServerKind::MySQL ? 1050 : 2714);
 }
-bool TableAbsentError(TransferDirection direction, const DatabaseError& e) {
-    return e.NativeError() == (direction == TransferDirection::ToMySQL ? 1051 : 3701);
+bool TableAbsentError(ServerKind target, const DatabaseError& e) {
+    return e.NativeError() == (target == ServerKind::MySQL ? 1051 : 3701);
 }
 
 // One run: its connections, lists, the statement the error report shows, and whether a
 // connection has been lost.
 class TransferRun {
 public:
-    TransferRun(TransferDirection direction, TransferWindow& window)
-        : direction_(direction)
+    TransferRun(ServerKind target, TransferWindow& window)
+        : target_(target)
         , window_(window)
-        , steps_(direction == TransferDirection::ToSybase ? kToSybase : kToMySQL)
-        , trap_(LocationTag(QStringLiteral("Form2"), TransferHandlerName(direction)),
+        , steps_(target == ServerKind::SybaseASE ? kToSybase : kToMySQL)
+        , trap_(LocationTag(QStringLiteral("Form2"), TransferHandlerName(target)),
                 window.MessageBoxes(), currentStatement_)
-        , source_(direction == TransferDirection::ToSybase ? window.MySQLTables()
-                                                           : window.SybaseTables())
-        , target_(direction == TransferDirection::ToSybase ? window.SybaseTables()
-                                                           : window.MySQLTables()) {}
+        , sourceList_(target == ServerKind::SybaseASE ? window.MySQLTables()
+                                                      : window.SybaseTables())
+        , targetList_(target == ServerKind::SybaseASE ? window.SybaseTables()
+                                                      : window.MySQLTables()) {}
 
     void Run() {
-        if (trap_.If(steps_.selectionCheck, [&] { return !source_.HasCurrentOrSelected(); })) {
+        if (trap_.If(steps_.selectionCheck, [&] { return !sourceList_.HasCurrentOrSelected(); })) {
             Step(steps_.selectionMessage, [&] {
                 window_.MessageBoxes().MsgBox(toSybase() ? QStringLiteral("Please select a table")
                                                          : QStringLiteral(
@@ -98,7 +98,7 @@ public:
         Step(steps_.busyPointer, [&] { window_.SetBusyPointer(true); });
         const bool opened = OpenConnections();
         if (opened) {
-            const int count = trap_.Value(steps_.tableLoop, [&] { return source_.Count(); }, 0);
+            const int count = trap_.Value(steps_.tableLoop, [&] { return sourceList_.Count(); }, 0);
             for (int index = count - 1; index >= 0 && !lost_; --index)
                 TransferEntry(index);
         }
@@ -106,7 +106,7 @@ public:
     }
 
 private:
-    bool toSybase() const { return direction_ == TransferDirection::ToSybase; }
+    bool toSybase() const { return target_ == ServerKind::SybaseASE; }
     Connection& SourceConnection() { return toSybase() ? mysql_ : sybase_; }
     Connection& TargetConnection() { return toSybase() ? sybase_ : mysql_; }
 
@@ -171,21 +171,21 @@ private:
     void AddToTarget(const QString& name) {
         Step(steps_.addToTarget, [&] {
             // The entry is still there when its table could not be dropped.
-            if (!ListShowsOwnTable(target_, name))
-                target_.AddItem(name);
+            if (!ListShowsOwnTable(targetList_, name))
+                targetList_.AddItem(name);
         });
     }
 
     void TransferEntry(int index) {
         if (toSybase())
             Yield(steps_.tableYield);
-        if (!trap_.If(steps_.selectedTest, [&] { return source_.IsSelected(index); }))
+        if (!trap_.If(steps_.selectedTest, [&] { return sourceList_.IsSelected(index); }))
             return;
         QString name;
         TableOwner owner;
         if (!Step(steps_.takeName, [&] {
-                name = source_.Text(index);
-                owner = source_.Owner(index);
+                name = sourceList_.Text(index);
+                owner = sourceList_.Owner(index);
                 if (toSybase())
                     RefuseDottedName(name.toStdString(), "table name " + name.toStdString());
             }))
@@ -193,7 +193,7 @@ private:
 
         bool askedAndAnsweredNo = false;
         bool dropIt = false;
-        if (trap_.If(steps_.targetTest, [&] { return ListContains(target_, name); })) {
+        if (trap_.If(steps_.targetTest, [&] { return ListContains(targetList_, name); })) {
             Step(steps_.question, [&] {
                 const bool yes = window_.MessageBoxes().AskOverwrite(
                     QStringLiteral("Would you like to overwrite ") + name + QStringLiteral("?"));
@@ -245,15 +245,15 @@ private:
         Step(steps_.drop, [&] {
             try {
                 TargetConnection().Execute("DROP TABLE " +
-                                           QuoteTargetIdentifier(direction_, table));
+                                           QuoteTargetIdentifier(target_, table));
                 gone = true;
             } catch (const DatabaseError& e) {
-                gone = TableAbsentError(direction_, e);
+                gone = TableAbsentError(target_, e);
                 throw;
             }
         });
         if (gone)
-            Step(steps_.removeFromTarget, [&] { RemoveListItem(target_, name); });
+            Step(steps_.removeFromTarget, [&] { RemoveListItem(targetList_, name); });
     }
 
     enum class TableOutcome { Created, AlreadyThere, NotThere };
@@ -265,7 +265,7 @@ private:
         const std::string table = name.toStdString();
         Step(steps_.openCreate, [&] {
             currentStatement_ = "CREATE TABLE ";
-            AppendTargetIdentifier(currentStatement_, direction_, table);
+            AppendTargetIdentifier(currentStatement_, target_, table);
             currentStatement_.push_back('(');
         });
         std::vector<FieldInfo> columns;
@@ -285,7 +285,7 @@ private:
                 return TableOutcome::NotThere;
         }
         if (!Step(steps_.closeCreate,
-                  [&] { currentStatement_ = CreateTableStatement(direction_, table, columns); }))
+                  [&] { currentStatement_ = CreateTableStatement(target_, table, columns); }))
             return TableOutcome::NotThere;
         if (dropFirst) {
             DropTarget(name, table);
@@ -298,7 +298,7 @@ private:
                 TargetConnection().Execute(currentStatement_);
                 outcome = TableOutcome::Created;
             } catch (const DatabaseError& e) {
-                if (TableExistsError(direction_, e))
+                if (TableExistsError(target_, e))
                     outcome = TableOutcome::AlreadyThere;
                 throw;
             }
@@ -317,7 +317,7 @@ private:
         if (counted) {
             std::int64_t written = 0;
             bool tableEnded = false;
-            InsertRowBuilder insert(direction_, table);
+            InsertRowBuilder insert(target_, table);
             const std::function<void()> beforeField = [this] { window_.Yield(); };
             const double rowCount = static_cast<double>(lastRow + 1);
             for (std::int64_t row = 0; row <= lastRow && !lost_ && !rows.IsEOF(); ++row) {
@@ -387,14 +387,14 @@ private:
             pointerNormal();
     }
 
-    TransferDirection direction_;
+    ServerKind target_;
     TransferWindow& window_;
     const StepNumbers& steps_;
     // Declared before the trap, which shows it in every report.
     std::string currentStatement_;
     ErrorTrap trap_;
-    TableList& source_;
-    TableList& target_;
+    TableList& sourceList_;
+    TableList& targetList_;
     Connection sybase_;
     Connection mysql_;
     bool lost_ = false;
@@ -402,13 +402,13 @@ private:
 
 } // namespace
 
-QString TransferHandlerName(TransferDirection direction) {
-    return direction == TransferDirection::ToSybase ? QStringLiteral("PushButton3_Click")
-                                                    : QStringLiteral("PushButton4_Click");
+QString TransferHandlerName(ServerKind target) {
+    return target == ServerKind::SybaseASE ? QStringLiteral("PushButton3_Click")
+                                           : QStringLiteral("PushButton4_Click");
 }
 
-void TransferTables(TransferDirection direction, TransferWindow& window) {
-    TransferRun run(direction, window);
+void TransferTables(ServerKind target, TransferWindow& window) {
+    TransferRun run(target, window);
     run.Run();
 }
 

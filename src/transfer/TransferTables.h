@@ -34,7 +34,7 @@ public:
 };
 
 // The location tags of the two buttons' error reports.
-QString TransferHandlerName(TransferDirection direction); // "PushButton3_Click" / "PushButton4_Click"
+QString TransferHandlerName(ServerKind target); // "PushButton3_Click" / "PushButton4_Click"
 
 // One run of a "Send Table/s" button: every selected entry of the source list, from the bottom
 // up, is asked about when the target list shows its name, dropped on Yes, read whole from the
@@ -43,6 +43,6 @@ QString TransferHandlerName(TransferDirection direction); // "PushButton3_Click"
 // on; a connection that does not open or is lost, or a target that takes no writes, ends the
 // run's work after one report, and a target table that fills up ends that table's rows after
 // one report, which says how many of them the target holds. Nothing escapes to the caller.
-void TransferTables(TransferDirection direction, TransferWindow& window);
+void TransferTables(ServerKind target, TransferWindow& window);
 
 } // namespace veltrane

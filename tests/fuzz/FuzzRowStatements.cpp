@@ -71,8 +71,8 @@ DbValue RandomValue(FuzzInput& in) {
 }
 
 // What the server stores for `value`, as the reader reports it.
-ReadValue Expected(TransferDirection direction, const DbValue& value) {
-    const bool toMySQL = direction == TransferDirection::ToMySQL;
+ReadValue Expected(ServerKind toward, const DbValue& value) {
+    const bool toMySQL = toward == ServerKind::MySQL;
     switch (value.GetKind()) {
     case DbValue::Kind::Null:
         return {ReadValue::Kind::Null, {}};
@@ -155,7 +155,7 @@ void CheckWithTestServerLexer(const std::string& sql, const std::string& table,
 }
 
 // CREATE TABLE with random column names and types: the names come back exactly.
-void CheckCreateTable(FuzzInput& in, TransferDirection direction, SqlDialect dialect,
+void CheckCreateTable(FuzzInput& in, ServerKind toward, SqlDialect dialect,
                       const std::string& table) {
     std::vector<FieldInfo> columns;
     while (columns.empty() || (!in.Empty() && columns.size() < 64)) {
@@ -167,7 +167,7 @@ void CheckCreateTable(FuzzInput& in, TransferDirection direction, SqlDialect dia
         column.definedSize = static_cast<std::int64_t>(in.Number(8));
         columns.push_back(std::move(column));
     }
-    const std::string sql = CreateTableStatement(direction, table, columns);
+    const std::string sql = CreateTableStatement(toward, table, columns);
     std::string error;
     const auto read = ReadCreateTableStatement(dialect, sql, error);
     if (!read)
@@ -191,19 +191,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace veltrane::fuzz;
     FuzzInput in(data, size);
     const std::uint8_t choice = in.Byte();
-    const auto direction = (choice & 1) ? TransferDirection::ToSybase : TransferDirection::ToMySQL;
-    const SqlDialect dialect =
-        direction == TransferDirection::ToMySQL ? SqlDialect::MySQL : SqlDialect::Sybase;
+    const auto toward = (choice & 1) ? ServerKind::SybaseASE : ServerKind::MySQL;
+    const SqlDialect dialect = toward == ServerKind::MySQL ? SqlDialect::MySQL : SqlDialect::Sybase;
     const std::string table = in.Text();
     if (choice & 2) {
-        CheckCreateTable(in, direction, dialect, table);
+        CheckCreateTable(in, toward, dialect, table);
         return 0;
     }
     std::vector<DbValue> row;
     while (!in.Empty() && row.size() < 64)
         row.push_back(RandomValue(in));
 
-    const std::string sql = InsertRowStatement(direction, table, row);
+    const std::string sql = InsertRowStatement(toward, table, row);
     std::string error;
     const auto read = ReadInsertStatement(dialect, sql, error);
     if (!read)
@@ -216,12 +215,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              sql);
     std::vector<ReadValue> expected;
     for (std::size_t i = 0; i < row.size(); ++i) {
-        expected.push_back(Expected(direction, row[i]));
+        expected.push_back(Expected(toward, row[i]));
         if (read->values[i] != expected.back())
             Fail("value " + std::to_string(i) + " reads back as '" + read->values[i].bytes + "'",
                  sql);
     }
-    if (direction == TransferDirection::ToSybase)
+    if (toward == ServerKind::SybaseASE)
         CheckWithTestServerLexer(sql, table, expected);
     return 0;
 }

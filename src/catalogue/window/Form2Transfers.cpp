@@ -30,22 +30,22 @@ private:
 };
 
 // A click while another operation of the window runs (it is yielding) does nothing.
-void RunTransfer(Form2& form, TransferDirection direction) {
+void RunTransfer(Form2& form, ServerKind target) {
     const auto running = form.Guard().Enter();
     if (!running)
         return;
     Form2TransferWindow window(form);
-    TransferTables(direction, window);
+    TransferTables(target, window);
 }
 
 } // namespace
 
 void Form2::PushButton3_Click() {
-    RunTransfer(*this, TransferDirection::ToSybase);
+    RunTransfer(*this, ServerKind::SybaseASE);
 }
 
 void Form2::PushButton4_Click() {
-    RunTransfer(*this, TransferDirection::ToMySQL);
+    RunTransfer(*this, ServerKind::MySQL);
 }
 
 } // namespace veltrane

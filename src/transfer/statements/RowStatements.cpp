@@ -6,19 +6,19 @@
 
 namespace veltrane {
 
-void AppendValueLiteral(std::string& out, TransferDirection direction, const DbValue& value) {
+void AppendValueLiteral(std::string& out, ServerKind target, const DbValue& value) {
     switch (value.GetKind()) {
     case DbValue::Kind::Null:
         out.append("NULL");
         return;
     case DbValue::Kind::Boolean:
-        if (direction == TransferDirection::ToSybase)
+        if (target == ServerKind::SybaseASE)
             out.append(value.AsBoolean() ? "'1'" : "'0'");
         else
             out.push_back(value.AsBoolean() ? '1' : '0');
         return;
     case DbValue::Kind::Binary:
-        if (direction == TransferDirection::ToMySQL) {
+        if (target == ServerKind::MySQL) {
             out.append("X'");
             AppendHexDigits(out, value.AsBinary().bytes);
             out.push_back('\'');
@@ -33,7 +33,7 @@ void AppendValueLiteral(std::string& out, TransferDirection direction, const DbV
     value.AppendText(out);
     const std::size_t valueBytes = out.size() - from;
     DoubleSingleQuotes(out, from);
-    if (direction == TransferDirection::ToSybase && SplitSybaseLineContinuations(out, from) &&
+    if (target == ServerKind::SybaseASE && SplitSybaseLineContinuations(out, from) &&
         valueBytes > kSybaseExpressionBytes) {
         out.resize(from - 1);
         throw DatabaseError(
@@ -46,10 +46,10 @@ void AppendValueLiteral(std::string& out, TransferDirection direction, const DbV
     out.push_back('\'');
 }
 
-InsertRowBuilder::InsertRowBuilder(TransferDirection direction, std::string_view table)
-    : direction_(direction) {
+InsertRowBuilder::InsertRowBuilder(ServerKind target, std::string_view table)
+    : target_(target) {
     prefix_ = "INSERT INTO ";
-    AppendTargetIdentifier(prefix_, direction, table);
+    AppendTargetIdentifier(prefix_, target, table);
     prefix_.append(" VALUES(");
 }
 
@@ -61,7 +61,7 @@ const std::string& InsertRowBuilder::BuildWith(std::string& out, std::size_t cou
         if (i > 0) {
             out.append(", ");
         }
-        AppendValueLiteral(out, direction_, valueAt(i));
+        AppendValueLiteral(out, target_, valueAt(i));
     }
     out.push_back(')');
     return out;
@@ -92,9 +92,9 @@ void InsertRowBuilder::BuildInto(std::string& out, const ResultSet& rows,
               });
 }
 
-std::string InsertRowStatement(TransferDirection direction, std::string_view table,
+std::string InsertRowStatement(ServerKind target, std::string_view table,
                                std::span<const DbValue> row) {
-    InsertRowBuilder builder(direction, table);
+    InsertRowBuilder builder(target, table);
     return builder.Build(row);
 }
 

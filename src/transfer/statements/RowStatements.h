@@ -29,14 +29,14 @@
 
 namespace veltrane {
 
-// Appends `value` as it stands in the VALUES list of an INSERT toward `direction`.
-void AppendValueLiteral(std::string& out, TransferDirection direction, const DbValue& value);
+// Appends `value` as it stands in the VALUES list of an INSERT toward `target`.
+void AppendValueLiteral(std::string& out, ServerKind target, const DbValue& value);
 
 // Builds the INSERT of each row of one table into one buffer that it keeps, so that after the
 // first few rows building a statement allocates nothing.
 class InsertRowBuilder {
 public:
-    InsertRowBuilder(TransferDirection direction, std::string_view table);
+    InsertRowBuilder(ServerKind target, std::string_view table);
 
     // The statement for one row; the text stays valid until the next Build.
     const std::string& Build(std::span<const DbValue> row);
@@ -52,12 +52,12 @@ private:
     template <typename ValueAt>
     const std::string& BuildWith(std::string& out, std::size_t count, ValueAt valueAt);
 
-    TransferDirection direction_;
+    ServerKind target_;
     std::string prefix_; // INSERT INTO <quoted table> VALUES(
     std::string statement_;
 };
 
-std::string InsertRowStatement(TransferDirection direction, std::string_view table,
+std::string InsertRowStatement(ServerKind target, std::string_view table,
                                std::span<const DbValue> row);
 
 } // namespace veltrane

@@ -647,8 +647,7 @@ protected:
     // One run of the "Send Table/s" button that copies from `source`.
     void Send(Server source) {
         window_.dialogs.clear();
-        TransferTables(source == Server::MySQL ? TransferDirection::ToSybase
-                                               : TransferDirection::ToMySQL,
+        TransferTables(source == Server::MySQL ? ServerKind::SybaseASE : ServerKind::MySQL,
                        window_);
     }
 
