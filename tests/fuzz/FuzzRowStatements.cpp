@@ -155,8 +155,7 @@ void CheckWithTestServerLexer(const std::string& sql, const std::string& table,
 }
 
 // CREATE TABLE with random column names and types: the names come back exactly.
-void CheckCreateTable(FuzzInput& in, ServerKind toward, SqlDialect dialect,
-                      const std::string& table) {
+void CheckCreateTable(FuzzInput& in, ServerKind toward, const std::string& table) {
     std::vector<FieldInfo> columns;
     while (columns.empty() || (!in.Empty() && columns.size() < 64)) {
         FieldInfo column;
@@ -169,7 +168,7 @@ void CheckCreateTable(FuzzInput& in, ServerKind toward, SqlDialect dialect,
     }
     const std::string sql = CreateTableStatement(toward, table, columns);
     std::string error;
-    const auto read = ReadCreateTableStatement(dialect, sql, error);
+    const auto read = ReadCreateTableStatement(toward, sql, error);
     if (!read)
         Fail("the statement does not read back: " + error, sql);
     if (read->table != table || read->columns.size() != columns.size())
@@ -178,7 +177,7 @@ void CheckCreateTable(FuzzInput& in, ServerKind toward, SqlDialect dialect,
         if (read->columns[i].name != columns[i].name)
             Fail("column " + std::to_string(i) + " reads back as '" + read->columns[i].name + "'",
                  sql);
-        if (dialect == SqlDialect::Sybase && read->columns[i].type != "TEXT NULL")
+        if (toward == ServerKind::SybaseASE && read->columns[i].type != "TEXT NULL")
             Fail("column " + std::to_string(i) + " is not TEXT NULL", sql);
     }
 }
@@ -192,10 +191,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzInput in(data, size);
     const std::uint8_t choice = in.Byte();
     const auto toward = (choice & 1) ? ServerKind::SybaseASE : ServerKind::MySQL;
-    const SqlDialect dialect = toward == ServerKind::MySQL ? SqlDialect::MySQL : SqlDialect::Sybase;
     const std::string table = in.Text();
     if (choice & 2) {
-        CheckCreateTable(in, toward, dialect, table);
+        CheckCreateTable(in, toward, table);
         return 0;
     }
     std::vector<DbValue> row;
@@ -204,7 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string sql = InsertRowStatement(toward, table, row);
     std::string error;
-    const auto read = ReadInsertStatement(dialect, sql, error);
+    const auto read = ReadInsertStatement(toward, sql, error);
     if (!read)
         Fail("the statement does not read back: " + error, sql);
     if (read->table != table)
