@@ -62,13 +62,16 @@ constexpr StepNumbers kToMySQL{
 
 constexpr int kTransferTimeoutSeconds = 5000;
 
-// MySQL error numbers 1050 (table exists) and 1051 (unknown table); Sybase ASE 2714 (object
-// exists) and 3701 (cannot drop, no such object).
-bool TableExistsError(ServerKind target, const DatabaseError& e) {
-    return e.NativeError() == (target == ServerKind::MySQL ? 1050 : 2714);
+// After this failure no later statement of the run would get through either: the connection is
+// gone, or the server takes no writes at all.
+bool EndsTheRun(const DatabaseError& e) {
+    return e.ConnectionLost() || e.Reason() == FailureReason::ReadOnly;
 }
-bool TableAbsentError(ServerKind target, const DatabaseError& e) {
-    return e.NativeError() == (target == ServerKind::MySQL ? 1051 : 3701);
+
+// After this failure of an INSERT no later row of the table would arrive either: the run ends,
+// or the table takes no more rows.
+bool EndsTheTable(const DatabaseError& e) {
+    return EndsTheRun(e) || e.Reason() == FailureReason::TargetFull;
 }
 
 // One run: its connections, lists, the statement the error report shows, and whether a
@@ -122,7 +125,7 @@ private:
             try {
                 std::rethrow_exception(failure);
             } catch (const DatabaseError& e) {
-                lost_ = lost_ || e.ConnectionLost() || IsReadOnlyRefusal(e, !toSybase());
+                lost_ = lost_ || EndsTheRun(e);
             } catch (...) {
             }
             trap_.Report(line, failure);
@@ -248,7 +251,7 @@ private:
                                            QuoteTargetIdentifier(target_, table));
                 gone = true;
             } catch (const DatabaseError& e) {
-                gone = TableAbsentError(target_, e);
+                gone = e.Reason() == FailureReason::NoSuchTable;
                 throw;
             }
         });
@@ -298,7 +301,7 @@ private:
                 TargetConnection().Execute(currentStatement_);
                 outcome = TableOutcome::Created;
             } catch (const DatabaseError& e) {
-                if (TableExistsError(target_, e))
+                if (e.Reason() == FailureReason::TableExists)
                     outcome = TableOutcome::AlreadyThere;
                 throw;
             }
@@ -333,6 +336,8 @@ private:
                             TargetConnection().Execute(currentStatement_);
                             ++written;
                         } catch (const DatabaseError& e) {
+                            // One report, saying what the target now holds, instead of one
+                            // per remaining row.
                             if (!EndsTheTable(e))
                                 throw;
                             tableEnded = true;
@@ -353,15 +358,6 @@ private:
         Step(steps_.progressZero, [&] { window_.SetProgress(0); });
     }
 
-    // After this failure of an INSERT no later row of the table would arrive either: the
-    // connection is gone, the server takes no writes, or the table is full (MySQL 1114, disk
-    // full 1021; Sybase ASE 1105, segment full). One report, saying what the target now holds,
-    // instead of one per remaining row.
-    bool EndsTheTable(const DatabaseError& e) const {
-        const int number = e.NativeError();
-        const bool full = toSybase() ? number == 1105 : number == 1114 || number == 1021;
-        return e.ConnectionLost() || full || IsReadOnlyRefusal(e, !toSybase());
-    }
     // When the connection is lost, the server may have committed the INSERT in flight before
     // its answer was lost: that row is neither counted nor ruled out.
     static std::string Incomplete(const std::string& table, std::int64_t written,

@@ -87,8 +87,8 @@ void DropSelectedEntries(ErrorTrap& trap, TableList& list, Connection& connectio
                                        : SybaseDropTableStatement(name, list.Owner(i)));
                 gone = true;
             } catch (const DatabaseError& e) {
-                gone = IsNoSuchTableError(e, server);
-                usable = !e.ConnectionLost() && !IsReadOnlyRefusal(e, server == ServerKind::MySQL);
+                gone = e.Reason() == FailureReason::NoSuchTable;
+                usable = !e.ConnectionLost() && e.Reason() != FailureReason::ReadOnly;
                 throw;
             }
         });
