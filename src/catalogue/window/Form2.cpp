@@ -61,10 +61,6 @@ constexpr ButtonLayout kButtons[] = {
     {12, "Help", InFrame::None, 4080, 4980, 3840, 405},
 };
 
-QString Tag(const char* handler) {
-    return LocationTag(QStringLiteral("Form2"), QString::fromLatin1(handler));
-}
-
 // Drops every selected table of `list`, bottom entry first, so that removing an entry leaves the
 // positions still to visit unchanged. An entry leaves the list only when its table is gone from
 // the server: dropped now, or already dropped by someone else. A connection that did not open,
@@ -109,6 +105,10 @@ Form2::Form2(Dialogs& dialogs, LiveProfiles& profiles, QWidget* parent)
 }
 
 Form2::~Form2() = default;
+
+QString Form2::Tag(const char* handler) {
+    return LocationTag(QStringLiteral("Form2"), QString::fromLatin1(handler));
+}
 
 void Form2::CreateControls() {
     resize(kClientSize);

@@ -73,6 +73,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The location tag of a handler's error reports.
+    static QString Tag(const char* handler);
     void CreateControls();
     void DropSelectedTables(ServerKind server, const char* handler, const DropSteps& steps);
     void SetAllSelected(TableList& list, bool selected, const char* handler);

@@ -75,7 +75,7 @@ protected:
         return out;
     }
 
-    void Run() { TransferTables(D().toward, window_); }
+    void Run() { RunTransfer(D().toward, window_); }
 
     std::vector<std::unique_ptr<DropAtExit>> drops_;
 };
@@ -249,7 +249,7 @@ TEST_P(TransferTablesTest, NoCurrentEntryAndNothingSelected) {
     noCurrent.profiles.mysql.Port = QStringLiteral("1");
     noCurrent.profiles.sybase.Port = QStringLiteral("1");
     (D().source == Server::MySQL ? noCurrent.list1 : noCurrent.list2).AddItem(QStringLiteral("t"));
-    TransferTables(D().toward, noCurrent);
+    RunTransfer(D().toward, noCurrent);
     ASSERT_EQ(noCurrent.dialogs.shown().size(), 1u);
     EXPECT_EQ(noCurrent.dialogs.shown()[0].text,
               D().toward == ServerKind::SybaseASE
@@ -337,7 +337,7 @@ TEST(TransferTablesToSybase, FailingInsertIsReportedWithItsStatementAndNextRowCo
     window.profiles.sybase = sybase.Profile();
     Fill(window.list1, {{name, true}});
 
-    TransferTables(ServerKind::SybaseASE, window);
+    RunTransfer(ServerKind::SybaseASE, window);
 
     const auto reports = window.ErrorReports();
     ASSERT_EQ(reports.size(), 1u) << Printed(reports);
@@ -373,7 +373,7 @@ TEST(TransferTablesToMySQL, TextUpdatedToNullArrivesAsNull) {
     window.profiles.sybase = sybase.Profile();
     Fill(window.list2, {{name, true}});
 
-    TransferTables(ServerKind::MySQL, window);
+    RunTransfer(ServerKind::MySQL, window);
 
     EXPECT_TRUE(window.ErrorReports().empty()) << Printed(window.ErrorReports());
     Session target = Session::Open(Server::MySQL, mysql);
@@ -417,7 +417,7 @@ TEST(TransferTablesToSybase, AsAnotherUserTheCopyReplacesThatUsersOwnTable) {
         EXPECT_EQ(window.list2.Owner(i).loginsOwn, window.list2.Owner(i).name == "bob") << i;
     Fill(window.list1, {{name, true}});
 
-    TransferTables(ServerKind::SybaseASE, window);
+    RunTransfer(ServerKind::SybaseASE, window);
 
     EXPECT_TRUE(window.ErrorReports().empty()) << Printed(window.ErrorReports());
     EXPECT_EQ(window.Questions().size(), 1u);
@@ -467,7 +467,7 @@ TEST(TransferTablesToSybase, ServerStoppedMidRunGivesOneReport) {
             ase.Stop(std::chrono::seconds(20), true);
     };
 
-    TransferTables(ServerKind::SybaseASE, window);
+    RunTransfer(ServerKind::SybaseASE, window);
 
     const auto reports = window.ErrorReports();
     ASSERT_EQ(reports.size(), 1u) << Printed(reports);
@@ -485,7 +485,7 @@ TEST(TransferTablesToSybase, ServerStoppedMidRunGivesOneReport) {
     for (int i = 0; i < window.list1.Count(); ++i)
         window.list1.SetSelected(i, window.list1.Text(i) == Q(names[0]));
     window.dialogs.clear();
-    TransferTables(ServerKind::SybaseASE, window);
+    RunTransfer(ServerKind::SybaseASE, window);
     EXPECT_TRUE(window.ErrorReports().empty()) << Printed(window.ErrorReports());
     EXPECT_TRUE(window.list2.Texts().contains(Q(names[0])));
 }
