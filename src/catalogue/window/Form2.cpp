@@ -98,7 +98,7 @@ void DropSelectedEntries(ErrorTrap& trap, TableList& list, Connection& connectio
 Form2::Form2(Dialogs& dialogs, LiveProfiles& profiles, QWidget* parent)
     : QWidget(parent)
     , dialogs_(dialogs)
-    , profiles_(&profiles) {
+    , profiles_(profiles) {
     setObjectName(QStringLiteral("Form2"));
     CreateControls();
     Form_Load();
@@ -283,8 +283,8 @@ void Form2::DropSelectedTables(ServerKind server, const char* handler, const Dro
         trap.Run(106, [&] { connection->SetMode(ConnectMode::ReadWrite); });
     }
     const bool opened = trap.Run(steps.open, [&] {
-        const QString connectionString = mysql ? MySQLConnectionString(profiles_->MySQLProfile())
-                                               : SybaseConnectionString(profiles_->SybaseProfile());
+        const QString connectionString = mysql ? MySQLConnectionString(profiles_.MySQLProfile())
+                                               : SybaseConnectionString(profiles_.SybaseProfile());
         connection->Open(connectionString.toStdString());
     });
     if (trap.If(steps.check, [&] { return !list.HasCurrentOrSelected(); }))
@@ -335,7 +335,7 @@ void Form2::PushButton6_Click() {
                 throw std::out_of_range("the entry to rename is no longer in the list");
             Connection connection;
             connection.SetCommandTimeout(kDefaultCommandTimeoutSeconds);
-            connection.Open(MySQLConnectionString(profiles_->MySQLProfile()).toStdString());
+            connection.Open(MySQLConnectionString(profiles_.MySQLProfile()).toStdString());
             connection.Execute(MySQLRenameTableStatement(oldName, answer));
             list1_->RemoveItem(position);
         });

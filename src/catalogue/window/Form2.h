@@ -32,7 +32,6 @@ public:
 
     // The window "< Back" shows (the connection window); none leaves it alone.
     void SetConnectionWindow(QWidget* window) { connectionWindow_ = window; }
-    void SetLiveProfiles(LiveProfiles& profiles) { profiles_ = &profiles; }
 
     // What the handlers work with, also for the transfer handlers and the connection window.
     TableListBox& List1() const { return *list1_; } // MySQL tables
@@ -44,7 +43,7 @@ public:
     QPushButton& PushButton(int number) const;
     WindowPointer& Pointer() const { return *pointer_; }
     Dialogs& WindowDialogs() const { return dialogs_; }
-    LiveProfiles& Profiles() const { return *profiles_; }
+    LiveProfiles& Profiles() const { return profiles_; }
     // Held by every long handler; a click that arrives while one runs (during a yield) does
     // nothing.
     OperationGuard& Guard() { return guard_; }
@@ -80,7 +79,7 @@ private:
     void SetAllSelected(TableList& list, bool selected, const char* handler);
 
     Dialogs& dialogs_;
-    LiveProfiles* profiles_;
+    LiveProfiles& profiles_;
     QPointer<QWidget> connectionWindow_;
     OperationGuard guard_;
     WindowPointer* pointer_ = nullptr;
