@@ -46,56 +46,56 @@ void AppendValueLiteral(std::string& out, ServerKind target, const DbValue& valu
     out.push_back('\'');
 }
 
-InsertRowBuilder::InsertRowBuilder(ServerKind target, std::string_view table)
-    : target_(target) {
-    prefix_ = "INSERT INTO ";
-    AppendTargetIdentifier(prefix_, target, table);
-    prefix_.append(" VALUES(");
+namespace {
+
+std::string InsertPrefix(ServerKind target, std::string_view table) {
+    std::string prefix = "INSERT INTO ";
+    AppendTargetIdentifier(prefix, target, table);
+    prefix.append(" VALUES(");
+    return prefix;
 }
 
 template <typename ValueAt>
-const std::string& InsertRowBuilder::BuildWith(std::string& out, std::size_t count,
-                                               ValueAt valueAt) {
-    out.assign(prefix_); // keeps the capacity of earlier rows
+const std::string& WriteInsert(std::string& out, std::string_view prefix, ServerKind target,
+                               std::size_t count, ValueAt valueAt) {
+    out.assign(prefix); // keeps the capacity of earlier rows
     for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) {
             out.append(", ");
         }
-        AppendValueLiteral(out, target_, valueAt(i));
+        AppendValueLiteral(out, target, valueAt(i));
     }
     out.push_back(')');
     return out;
 }
 
-const std::string& InsertRowBuilder::Build(std::span<const DbValue> row) {
-    return BuildWith(statement_, row.size(),
-                     [&](std::size_t i) -> const DbValue& { return row[i]; });
-}
+} // namespace
 
-const std::string& InsertRowBuilder::Build(std::span<const DbValue* const> row) {
-    return BuildWith(statement_, row.size(),
-                     [&](std::size_t i) -> const DbValue& { return *row[i]; });
-}
+InsertRowBuilder::InsertRowBuilder(ServerKind target, std::string_view table)
+    : target_(target)
+    , prefix_(InsertPrefix(target, table)) {}
 
 const std::string& InsertRowBuilder::Build(const ResultSet& rows) {
-    return BuildWith(
-        statement_, static_cast<std::size_t>(rows.FieldCount()),
+    return WriteInsert(
+        statement_, prefix_, target_, static_cast<std::size_t>(rows.FieldCount()),
         [&](std::size_t i) -> const DbValue& { return rows.Value(static_cast<int>(i)); });
 }
 
 void InsertRowBuilder::BuildInto(std::string& out, const ResultSet& rows,
                                  const std::function<void()>& beforeField) {
-    BuildWith(out, static_cast<std::size_t>(rows.FieldCount()),
-              [&](std::size_t i) -> const DbValue& {
-                  beforeField();
-                  return rows.Value(static_cast<int>(i));
-              });
+    WriteInsert(out, prefix_, target_, static_cast<std::size_t>(rows.FieldCount()),
+                [&](std::size_t i) -> const DbValue& {
+                    beforeField();
+                    return rows.Value(static_cast<int>(i));
+                });
 }
 
 std::string InsertRowStatement(ServerKind target, std::string_view table,
                                std::span<const DbValue> row) {
-    InsertRowBuilder builder(target, table);
-    return builder.Build(row);
+    std::string out;
+    WriteInsert(out, InsertPrefix(target, table), target, row.size(),
+                [&](std::size_t i) -> const DbValue& { return row[i]; });
+    return out;
 }
 
 } // namespace veltrane

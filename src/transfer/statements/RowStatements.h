@@ -38,10 +38,8 @@ class InsertRowBuilder {
 public:
     InsertRowBuilder(ServerKind target, std::string_view table);
 
-    // The statement for one row; the text stays valid until the next Build.
-    const std::string& Build(std::span<const DbValue> row);
-    const std::string& Build(std::span<const DbValue* const> row);
-    // The statement for the current row of `rows` (which must not be at its end).
+    // The statement for the current row of `rows` (which must not be at its end); the text
+    // stays valid until the next Build.
     const std::string& Build(const ResultSet& rows);
     // The same statement written into `out`, calling `beforeField` before each field is
     // written (a long operation lets its window breathe there).
@@ -49,14 +47,12 @@ public:
                    const std::function<void()>& beforeField);
 
 private:
-    template <typename ValueAt>
-    const std::string& BuildWith(std::string& out, std::size_t count, ValueAt valueAt);
-
     ServerKind target_;
     std::string prefix_; // INSERT INTO <quoted table> VALUES(
     std::string statement_;
 };
 
+// The statement for one row of values.
 std::string InsertRowStatement(ServerKind target, std::string_view table,
                                std::span<const DbValue> row);
 

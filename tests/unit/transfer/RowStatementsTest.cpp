@@ -350,13 +350,13 @@ TEST(InsertRowBuilder, ReusesItsBufferWithoutLeavingTextOfEarlierRows) {
     EXPECT_THROW(builder.Build(rows), DatabaseError);
 }
 
-TEST(InsertRowBuilder, PointerRowsGiveTheSameStatementAsValueRows) {
+TEST(InsertRowBuilder, ResultSetRowsGiveTheSameStatementAsValueRows) {
     const std::vector<DbValue> values = {DbValue::Int(3), DbValue::Null(), DbValue::Binary("\x7f")};
-    const std::vector<const DbValue*> pointers = {&values[0], &values[1], &values[2]};
     for (auto toward : {ToSybase, ToMySQL}) {
         InsertRowBuilder builder(toward, "p");
-        const std::string fromPointers = builder.Build(std::span<const DbValue* const>(pointers));
-        EXPECT_EQ(fromPointers, InsertRowStatement(toward, "p", values));
+        const RowsOf rows({values});
+        const std::string fromRows = builder.Build(rows);
+        EXPECT_EQ(fromRows, InsertRowStatement(toward, "p", values));
     }
     EXPECT_EQ(InsertRowStatement(ToSybase, "p", values),
               "INSERT INTO [p] VALUES('3', NULL, '0x7f')");
