@@ -10,6 +10,7 @@
 
 #include "connect/Connection.h"
 #include "connect/access/DatabaseError.h"
+#include "connect/access/ResultSet.h"
 #include "transfer/statements/RowStatements.h"
 
 #include <algorithm>
@@ -44,7 +45,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using veltrane::DbValue;
-using veltrane::TransferDirection;
+using veltrane::ServerKind;
 
 // Ten 20-byte texts, one with a quote to double, plus a mixed row of typical column kinds.
 std::vector<DbValue> TextRow() {
@@ -72,6 +73,24 @@ std::vector<DbValue> MixedRow() {
             DbValue::Date({1999, 12, 31}),
             DbValue::Text("twenty bytes of text")};
 }
+
+// One row as the builder reads it during a transfer: the current row of a result set.
+class OneRow : public veltrane::ResultSet {
+public:
+    explicit OneRow(const std::vector<DbValue>& row)
+        : row_(row) {}
+    int FieldCount() const override { return static_cast<int>(row_.size()); }
+    const veltrane::FieldInfo& Field(int) const override { return field_; }
+    const DbValue& Value(int index) const override { return row_[static_cast<std::size_t>(index)]; }
+    std::int64_t RecordCount() const override { return 1; }
+    bool IsEOF() const override { return false; }
+    void MoveNext() override {}
+    void Close() override {}
+
+private:
+    const std::vector<DbValue>& row_;
+    veltrane::FieldInfo field_;
+};
 
 // The straightforward way: a new text per value, quotes doubled by search and replace.
 std::string Concatenated(const std::vector<DbValue>& row) {
@@ -122,11 +141,12 @@ void Report(const char* label, const Figures& f, const Figures& floor, std::size
 }
 
 void BenchRow(const char* name, const std::vector<DbValue>& row, long statements, int rounds) {
-    for (auto direction : {TransferDirection::ToMySQL, TransferDirection::ToSybase}) {
+    for (auto toward : {ServerKind::MySQL, ServerKind::SybaseASE}) {
         std::printf("%s toward %s (%zu fields):\n", name,
-                    direction == TransferDirection::ToMySQL ? "MySQL" : "Sybase ASE", row.size());
-        veltrane::InsertRowBuilder builder(direction, "bench");
-        const std::string finished = builder.Build(row);
+                    toward == ServerKind::MySQL ? "MySQL" : "Sybase ASE", row.size());
+        veltrane::InsertRowBuilder builder(toward, "bench");
+        const OneRow rows(row);
+        const std::string finished = builder.Build(rows);
         std::string copy;
         copy.reserve(finished.size());
         const Figures floor = Measure(statements, rounds, [&] {
@@ -134,7 +154,7 @@ void BenchRow(const char* name, const std::vector<DbValue>& row, long statements
             sink = copy.size();
         });
         const Figures built =
-            Measure(statements, rounds, [&] { sink = builder.Build(row).size(); });
+            Measure(statements, rounds, [&] { sink = builder.Build(rows).size(); });
         const Figures naive = Measure(statements, rounds, [&] { sink = Concatenated(row).size(); });
         Report("copy of the finished statement", floor, floor, row.size());
         Report("InsertRowBuilder (reused buffer)", built, floor, row.size());
@@ -179,8 +199,10 @@ int main(int argc, char** argv) {
     const auto text = TextRow();
     BenchRow("10 texts of 20 bytes", text, statements, rounds);
     BenchRow("10 mixed fields", MixedRow(), statements, rounds);
-    veltrane::InsertRowBuilder builder(TransferDirection::ToMySQL, "bench");
-    const Figures built = Measure(statements, rounds, [&] { sink = builder.Build(text).size(); });
+    veltrane::InsertRowBuilder builder(ServerKind::MySQL, "bench");
+    const OneRow textRow(text);
+    const Figures built =
+        Measure(statements, rounds, [&] { sink = builder.Build(textRow).size(); });
     BenchRoundTrip(built.nsPerStatement);
     return 0;
 }

@@ -217,10 +217,10 @@ struct RunFigures {
 
 // With `overwrite` the target already holds a table of that name and its list shows it: the run
 // answers "Overwrite?" Yes and drops it before creating the copy.
-RunFigures RunTransfer(TransferDirection direction, const ServerEnv& mysql, const ServerEnv& ase,
+RunFigures RunTransfer(ServerKind toward, const ServerEnv& mysql, const ServerEnv& ase,
                        const std::string& table, long rows, StallWatch& watch,
                        bool overwrite = false) {
-    const bool toSybase = direction == TransferDirection::ToSybase;
+    const bool toSybase = toward == ServerKind::SybaseASE;
     const ServerEnv& to = toSybase ? ase : mysql;
     DropIfThere(to, !toSybase, table);
     ScriptedDialogs dialogs;
@@ -296,10 +296,10 @@ struct BareLoop {
     }
 };
 
-BareLoop PrepareBare(TransferDirection direction, const ServerEnv& mysql, const ServerEnv& ase,
+BareLoop PrepareBare(ServerKind toward, const ServerEnv& mysql, const ServerEnv& ase,
                      const std::string& table, const std::string& copy) {
     BareLoop b;
-    b.toSybase = direction == TransferDirection::ToSybase;
+    b.toSybase = toward == ServerKind::SybaseASE;
     const ServerEnv& from = b.toSybase ? mysql : ase;
     b.target = b.toSybase ? ase : mysql;
     DropIfThere(b.target, !b.toSybase, copy);
@@ -313,8 +313,8 @@ BareLoop PrepareBare(TransferDirection direction, const ServerEnv& mysql, const 
         fields.push_back(rows->Field(i));
     Connection target;
     target.Open(b.toSybase ? SybaseConnectionString(b.target) : MySQLConnectionString(b.target));
-    target.Execute(CreateTableStatement(direction, copy, fields));
-    InsertRowBuilder insert(direction, copy);
+    target.Execute(CreateTableStatement(toward, copy, fields));
+    InsertRowBuilder insert(toward, copy);
     double bytes = 0;
     for (; !rows->IsEOF(); rows->MoveNext()) {
         b.statements.push_back(insert.Build(*rows));
@@ -346,9 +346,8 @@ void RunLarge(const ServerEnv& mysql, const ServerEnv& ase, long rows, const std
                 "NULLs, datetime)\n",
                 rows);
     StallWatch watch;
-    for (const TransferDirection direction :
-         {TransferDirection::ToSybase, TransferDirection::ToMySQL}) {
-        const bool toSybase = direction == TransferDirection::ToSybase;
+    for (const ServerKind toward : {ServerKind::SybaseASE, ServerKind::MySQL}) {
+        const bool toSybase = toward == ServerKind::SybaseASE;
         const ServerEnv& from = toSybase ? mysql : ase;
         const std::string table = "vt_large_" + std::string(toSybase ? "my" : "ase") + "_" + tag;
         DropIfThere(from, toSybase, table);
@@ -363,7 +362,7 @@ void RunLarge(const ServerEnv& mysql, const ServerEnv& ase, long rows, const std
                     toSybase ? "MySQL -> Sybase ASE (PushButton3)"
                              : "Sybase ASE -> MySQL (PushButton4)",
                     tableMegabytes, Seconds(std::chrono::steady_clock::now() - start));
-        const RunFigures f = RunTransfer(direction, mysql, ase, table, rows, watch);
+        const RunFigures f = RunTransfer(toward, mysql, ase, table, rows, watch);
         const double goal = 1.5 * tableMegabytes + 30;
         std::printf("  %ld rows in %.0f s: %.0f rows/s, client CPU %.1f us/row, longest stall "
                     "%.1f ms\n",
@@ -430,9 +429,8 @@ void RunThroughRelay(const ServerEnv& mysql, const ServerEnv& ase, long n, const
                 "target list shows the table, so the run answers \"Overwrite?\" Yes and drops "
                 "it first\n",
                 RelayRoundTripMs(relayedMySQL), kRelayRows, rows);
-    for (const TransferDirection direction :
-         {TransferDirection::ToSybase, TransferDirection::ToMySQL}) {
-        const bool toSybase = direction == TransferDirection::ToSybase;
+    for (const ServerKind toward : {ServerKind::SybaseASE, ServerKind::MySQL}) {
+        const bool toSybase = toward == ServerKind::SybaseASE;
         const ServerEnv& from = toSybase ? mysql : ase;
         const ServerEnv& to = toSybase ? ase : mysql;
         const std::string table = "vt_relay_" + std::string(toSybase ? "my" : "ase") + "_" + tag;
@@ -443,13 +441,13 @@ void RunThroughRelay(const ServerEnv& mysql, const ServerEnv& ase, long n, const
             c.Open(toSybase ? MySQLConnectionString(from) : SybaseConnectionString(from));
             CreateSourceTable(c, toSybase, table, rows);
         }
-        BareLoop bare = PrepareBare(direction, mysql, ase, table, copy);
+        BareLoop bare = PrepareBare(toward, mysql, ase, table, copy);
         bare.target = toSybase ? relayedAse : relayedMySQL;
         const std::size_t half = bare.statements.size() / 2;
         bare.Send(0, half);
         StallWatch watch(1, true);
         const RunFigures f =
-            RunTransfer(direction, relayedMySQL, relayedAse, table, rows, watch, true);
+            RunTransfer(toward, relayedMySQL, relayedAse, table, rows, watch, true);
         bare.Send(half, bare.statements.size());
         const long copied = RowCount(to, !toSybase, table);
         if (copied != rows)
@@ -503,9 +501,8 @@ int main(int argc, char** argv) {
                 n);
     StallWatch watch;
     try {
-        for (const TransferDirection direction :
-             {TransferDirection::ToSybase, TransferDirection::ToMySQL}) {
-            const bool toSybase = direction == TransferDirection::ToSybase;
+        for (const ServerKind toward : {ServerKind::SybaseASE, ServerKind::MySQL}) {
+            const bool toSybase = toward == ServerKind::SybaseASE;
             const ServerEnv& from = toSybase ? mysql : ase;
             std::printf("\n%s\n", toSybase ? "MySQL -> Sybase ASE (PushButton3)"
                                            : "Sybase ASE -> MySQL (PushButton4)");
@@ -523,10 +520,10 @@ int main(int argc, char** argv) {
                 // The bare loop sends the first half of the statements before the transfer
                 // and the second half after it, so that a server that slows down as its table
                 // grows, or a machine that gets busier, favours neither side.
-                BareLoop bare = PrepareBare(direction, mysql, ase, table, copy);
+                BareLoop bare = PrepareBare(toward, mysql, ase, table, copy);
                 const std::size_t half = bare.statements.size() / 2;
                 bare.Send(0, half);
-                runs.push_back(RunTransfer(direction, mysql, ase, table, rows, watch));
+                runs.push_back(RunTransfer(toward, mysql, ase, table, rows, watch));
                 bare.Send(half, bare.statements.size());
                 DropIfThere(bare.target, !toSybase, copy);
                 const RunFigures& f = runs.back();

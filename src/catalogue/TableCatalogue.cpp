@@ -9,9 +9,6 @@
 namespace veltrane {
 
 namespace {
-constexpr int kMySQLNoSuchTable = 1051;
-constexpr int kSybaseNoSuchTable = 3701;
-
 // A name as the list shows it. MySQL reports names in binary columns when the server runs a
 // binary character set; those bytes are the name in UTF-8 all the same.
 QString NameText(const DbValue& value) {
@@ -90,11 +87,6 @@ std::string SybaseDropTableStatement(const QString& name, const TableOwner& owne
 std::string MySQLRenameTableStatement(const QString& oldName, const QString& newName) {
     return "RENAME TABLE " + QuoteMySQLIdentifier(oldName.toStdString()) + " TO " +
            QuoteMySQLIdentifier(newName.toStdString()) + ";";
-}
-
-bool IsNoSuchTableError(const DatabaseError& error, ServerKind server) {
-    const int noSuchTable = server == ServerKind::MySQL ? kMySQLNoSuchTable : kSybaseNoSuchTable;
-    return !error.ConnectionLost() && error.NativeError() == noSuchTable;
 }
 
 } // namespace veltrane

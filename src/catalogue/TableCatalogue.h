@@ -32,8 +32,4 @@ std::string MySQLDropTableStatement(const QString& name);
 std::string SybaseDropTableStatement(const QString& name, const TableOwner& owner);
 std::string MySQLRenameTableStatement(const QString& oldName, const QString& newName);
 
-// True when a DROP TABLE failed only because the table is already gone (MySQL 1051, ASE 3701):
-// the list entry is then stale and can go.
-bool IsNoSuchTableError(const DatabaseError& error, ServerKind server);
-
 } // namespace veltrane

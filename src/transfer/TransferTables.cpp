@@ -20,7 +20,7 @@
 namespace veltrane {
 namespace {
 
-// The number of each step in the error report ("at line ..."), per direction. Steps that cannot
+// The number of each step in the error report ("at line ..."), per target. Steps that cannot
 // fail on their own (a loop's next pass, the per-field parts of a statement the builders write
 // in one go) keep their numbers here only where a failure can surface.
 struct StepNumbers {
@@ -37,68 +37,136 @@ struct StepNumbers {
 };
 
 constexpr StepNumbers kToSybase{
-    106, 270, 108,                     //
-    110, 112, 114, 116, 118, 120, 122, 124, //
-    126, 128,                          //
-    130, 132, 134, 136,                //
-    144, 146, 148,                     //
-    150, 154, 156, 158, 196, 200,      //
-    208, 214, 218, 226, 244, 246,      //
-    250, 252, 254,                     //
-    268, 264, 266,
+    .selectionCheck = 106,
+    .selectionMessage = 270,
+    .busyPointer = 108,
+    .sybaseCursor = 110,
+    .sybaseCommandTimeout = 112,
+    .sybaseConnectionTimeout = 114,
+    .sybaseOpen = 116,
+    .mysqlCursor = 118,
+    .mysqlCommandTimeout = 120,
+    .mysqlConnectionTimeout = 122,
+    .mysqlOpen = 124,
+    .tableLoop = 126,
+    .tableYield = 128,
+    .selectedTest = 130,
+    .takeName = 132,
+    .targetTest = 134,
+    .question = 136,
+    .drop = 144,
+    .removeFromTarget = 146,
+    .select = 148,
+    .openCreate = 150,
+    .columnLoop = 154,
+    .columnYield = 156,
+    .columnName = 158,
+    .closeCreate = 196,
+    .executeCreate = 200,
+    .lastRow = 208,
+    .rowYield = 214,
+    .progress = 218,
+    .buildInsert = 226,
+    .executeInsert = 244,
+    .nextRecord = 246,
+    .progressZero = 250,
+    .closeRecordset = 252,
+    .addToTarget = 254,
+    .pointerNormal = 268,
+    .closeMySQL = 264,
+    .closeSybase = 266,
 };
 
 constexpr StepNumbers kToMySQL{
-    108, 286, 110,                     //
-    112, 114, 116, 118, 120, 122, 124, 126, //
-    128, 0,                            //
-    130, 132, 134, 136,                //
-    144, 146, 148,                     //
-    150, 152, 154, 156, 214, 218,      //
-    226, 230, 232, 240, 260, 262,      //
-    266, 268, 270,                     //
-    280, 282, 284,
+    .selectionCheck = 108,
+    .selectionMessage = 286,
+    .busyPointer = 110,
+    .sybaseCursor = 112,
+    .sybaseCommandTimeout = 114,
+    .sybaseConnectionTimeout = 116,
+    .sybaseOpen = 118,
+    .mysqlCursor = 120,
+    .mysqlCommandTimeout = 122,
+    .mysqlConnectionTimeout = 124,
+    .mysqlOpen = 126,
+    .tableLoop = 128,
+    .tableYield = 0,
+    .selectedTest = 130,
+    .takeName = 132,
+    .targetTest = 134,
+    .question = 136,
+    .drop = 144,
+    .removeFromTarget = 146,
+    .select = 148,
+    .openCreate = 150,
+    .columnLoop = 152,
+    .columnYield = 154,
+    .columnName = 156,
+    .closeCreate = 214,
+    .executeCreate = 218,
+    .lastRow = 226,
+    .rowYield = 230,
+    .progress = 232,
+    .buildInsert = 240,
+    .executeInsert = 260,
+    .nextRecord = 262,
+    .progressZero = 266,
+    .closeRecordset = 268,
+    .addToTarget = 270,
+    .pointerNormal = 280,
+    .closeMySQL = 282,
+    .closeSybase = 284,
 };
 
 constexpr int kTransferTimeoutSeconds = 5000;
 
-// MySQL error numbers 1050 (table exists) and 1051 (unknown table); Sybase ASE 2714 (object
-// exists) and 3701 (cannot drop, no such object).
-bool TableExistsError(TransferDirection direction, const DatabaseError& e) {
-    return e.NativeError() == (direction == TransferDirection::ToMySQL ? 1050 : 2714);
+// After this failure no later statement of the run would get through either: the connection is
+// gone, or the server takes no writes at all.
+bool EndsTheRun(const DatabaseError& e) {
+    return e.ConnectionLost() || e.Reason() == FailureReason::ReadOnly;
 }
-bool TableAbsentError(TransferDirection direction, const DatabaseError& e) {
-    return e.NativeError() == (direction == TransferDirection::ToMySQL ? 1051 : 3701);
+
+// After this failure of an INSERT no later row of the table would arrive either: the run ends,
+// or the table takes no more rows.
+bool EndsTheTable(const DatabaseError& e) {
+    return EndsTheRun(e) || e.Reason() == FailureReason::TargetFull;
 }
 
 // One run: its connections, lists, the statement the error report shows, and whether a
 // connection has been lost.
 class TransferRun {
 public:
-    TransferRun(TransferDirection direction, TransferWindow& window)
-        : direction_(direction)
+    TransferRun(ServerKind target, TransferWindow& window, ErrorTrap& trap, std::string& statement)
+        : target_(target)
         , window_(window)
-        , steps_(direction == TransferDirection::ToSybase ? kToSybase : kToMySQL)
-        , trap_(LocationTag(QStringLiteral("Form2"), TransferHandlerName(direction)),
-                window.MessageBoxes(), currentStatement_)
-        , source_(direction == TransferDirection::ToSybase ? window.MySQLTables()
-                                                           : window.SybaseTables())
-        , target_(direction == TransferDirection::ToSybase ? window.SybaseTables()
-                                                           : window.MySQLTables()) {}
+        , steps_(target == ServerKind::SybaseASE ? kToSybase : kToMySQL)
+        , trap_(trap)
+        , currentStatement_(statement)
+        , sourceList_(target == ServerKind::SybaseASE ? window.MySQLTables()
+                                                      : window.SybaseTables())
+        , targetList_(target == ServerKind::SybaseASE ? window.SybaseTables()
+                                                      : window.MySQLTables()) {
+        // The reports of the steps before the first statement show none.
+        currentStatement_.clear();
+        trap_.SetFailureHook([this](const std::exception_ptr& failure) { NoteFailure(failure); });
+    }
+    ~TransferRun() { trap_.SetFailureHook({}); }
+    TransferRun(const TransferRun&) = delete;
+    TransferRun& operator=(const TransferRun&) = delete;
 
     void Run() {
-        if (trap_.If(steps_.selectionCheck, [&] { return !source_.HasCurrentOrSelected(); })) {
-            Step(steps_.selectionMessage, [&] {
+        if (trap_.If(steps_.selectionCheck, [&] { return !sourceList_.HasCurrentOrSelected(); })) {
+            trap_.Run(steps_.selectionMessage, [&] {
                 window_.MessageBoxes().MsgBox(toSybase() ? QStringLiteral("Please select a table")
                                                          : QStringLiteral(
                                                                "Please select a table to send."));
             });
             return;
         }
-        Step(steps_.busyPointer, [&] { window_.SetBusyPointer(true); });
+        trap_.Run(steps_.busyPointer, [&] { window_.SetBusyPointer(true); });
         const bool opened = OpenConnections();
         if (opened) {
-            const int count = trap_.Value(steps_.tableLoop, [&] { return source_.Count(); }, 0);
+            const int count = trap_.Value(steps_.tableLoop, [&] { return sourceList_.Count(); }, 0);
             for (int index = count - 1; index >= 0 && !lost_; --index)
                 TransferEntry(index);
         }
@@ -106,48 +174,41 @@ public:
     }
 
 private:
-    bool toSybase() const { return direction_ == TransferDirection::ToSybase; }
+    bool toSybase() const { return target_ == ServerKind::SybaseASE; }
     Connection& SourceConnection() { return toSybase() ? mysql_ : sybase_; }
     Connection& TargetConnection() { return toSybase() ? sybase_ : mysql_; }
 
-    // A numbered step: a failure is reported at `line` and the run goes on; a lost connection or
-    // a target that takes no writes at all is noted so that the run stops its work after this
-    // one report.
-    template <class F> bool Step(unsigned line, F&& statement) {
+    // Every failure of a step is reported and the run goes on; a lost connection or a target
+    // that takes no writes at all is noted here, before its report, so that the run stops its
+    // work after this one report.
+    void NoteFailure(const std::exception_ptr& failure) {
         try {
-            std::forward<F>(statement)();
-            return true;
+            std::rethrow_exception(failure);
+        } catch (const DatabaseError& e) {
+            lost_ = lost_ || EndsTheRun(e);
         } catch (...) {
-            const std::exception_ptr failure = std::current_exception();
-            try {
-                std::rethrow_exception(failure);
-            } catch (const DatabaseError& e) {
-                lost_ = lost_ || e.ConnectionLost() || IsReadOnlyRefusal(e, !toSybase());
-            } catch (...) {
-            }
-            trap_.Report(line, failure);
-            return false;
         }
     }
 
     void Yield(unsigned line) {
         if (line != 0)
-            Step(line, [&] { window_.Yield(); });
+            trap_.Run(line, [&] { window_.Yield(); });
     }
 
     bool OpenOne(Connection& connection, bool isSource, unsigned cursor, unsigned commandTimeout,
                  unsigned connectionTimeout, unsigned open, const QString& connectionString) {
-        Step(cursor, [&] {
+        trap_.Run(cursor, [&] {
             connection.SetCursorLocation(isSource ? CursorLocation::Client : CursorLocation::Server);
         });
-        Step(commandTimeout, [&] { connection.SetCommandTimeout(kTransferTimeoutSeconds); });
-        Step(connectionTimeout, [&] { connection.SetConnectionTimeout(kTransferTimeoutSeconds); });
+        trap_.Run(commandTimeout, [&] { connection.SetCommandTimeout(kTransferTimeoutSeconds); });
+        trap_.Run(connectionTimeout,
+                  [&] { connection.SetConnectionTimeout(kTransferTimeoutSeconds); });
         if (isSource) {
             // The source table is read whole before its first row is written; the window keeps
             // breathing while the rows arrive.
             connection.SetRowReadCallback([this] { window_.Yield(); });
         }
-        return Step(open, [&] { connection.Open(connectionString.toStdString()); });
+        return trap_.Run(open, [&] { connection.Open(connectionString.toStdString()); });
     }
 
     // Sybase ASE first, then MySQL, whichever is the source. Both are tried, each failure
@@ -169,23 +230,23 @@ private:
     // The target list shows the table as it was created: its name as the source spells it,
     // which is the name the server knows it by.
     void AddToTarget(const QString& name) {
-        Step(steps_.addToTarget, [&] {
+        trap_.Run(steps_.addToTarget, [&] {
             // The entry is still there when its table could not be dropped.
-            if (!ListShowsOwnTable(target_, name))
-                target_.AddItem(name);
+            if (!ListShowsOwnTable(targetList_, name))
+                targetList_.AddItem(name);
         });
     }
 
     void TransferEntry(int index) {
         if (toSybase())
             Yield(steps_.tableYield);
-        if (!trap_.If(steps_.selectedTest, [&] { return source_.IsSelected(index); }))
+        if (!trap_.If(steps_.selectedTest, [&] { return sourceList_.IsSelected(index); }))
             return;
         QString name;
         TableOwner owner;
-        if (!Step(steps_.takeName, [&] {
-                name = source_.Text(index);
-                owner = source_.Owner(index);
+        if (!trap_.Run(steps_.takeName, [&] {
+                name = sourceList_.Text(index);
+                owner = sourceList_.Owner(index);
                 if (toSybase())
                     RefuseDottedName(name.toStdString(), "table name " + name.toStdString());
             }))
@@ -193,8 +254,8 @@ private:
 
         bool askedAndAnsweredNo = false;
         bool dropIt = false;
-        if (trap_.If(steps_.targetTest, [&] { return ListContains(target_, name); })) {
-            Step(steps_.question, [&] {
+        if (trap_.If(steps_.targetTest, [&] { return ListContains(targetList_, name); })) {
+            trap_.Run(steps_.question, [&] {
                 const bool yes = window_.MessageBoxes().AskOverwrite(
                     QStringLiteral("Would you like to overwrite ") + name + QStringLiteral("?"));
                 askedAndAnsweredNo = !yes;
@@ -208,7 +269,7 @@ private:
         // The source is read, and its columns checked, before the target table is dropped on
         // Yes: a table that cannot be copied leaves the target's table as it was.
         std::unique_ptr<ResultSet> rows;
-        const bool selected = Step(steps_.select, [&] {
+        const bool selected = trap_.Run(steps_.select, [&] {
             const std::string select =
                 "SELECT * FROM " + (toSybase() ? QuoteMySQLIdentifier(table)
                                                : QuoteSybaseTableName(owner.name.toStdString(),
@@ -225,7 +286,7 @@ private:
             CopyRows(*rows, table);
         if (outcome != TableOutcome::NotThere)
             AddToTarget(name);
-        Step(steps_.closeRecordset, [&] { rows->Close(); });
+        trap_.Run(steps_.closeRecordset, [&] { rows->Close(); });
     }
 
     // Sybase ASE refuses a '.' inside a bracketed name, and one that reads such a name as owner
@@ -242,18 +303,18 @@ private:
     // same name is not touched and its entry stays.
     void DropTarget(const QString& name, const std::string& table) {
         bool gone = false;
-        Step(steps_.drop, [&] {
+        trap_.Run(steps_.drop, [&] {
             try {
                 TargetConnection().Execute("DROP TABLE " +
-                                           QuoteTargetIdentifier(direction_, table));
+                                           QuoteTargetIdentifier(target_, table));
                 gone = true;
             } catch (const DatabaseError& e) {
-                gone = TableAbsentError(direction_, e);
+                gone = e.Reason() == FailureReason::NoSuchTable;
                 throw;
             }
         });
         if (gone)
-            Step(steps_.removeFromTarget, [&] { RemoveListItem(target_, name); });
+            trap_.Run(steps_.removeFromTarget, [&] { RemoveListItem(targetList_, name); });
     }
 
     enum class TableOutcome { Created, AlreadyThere, NotThere };
@@ -263,9 +324,9 @@ private:
     // stands there under that name is not the user's to mix rows into.
     TableOutcome CreateTarget(const ResultSet& rows, const QString& name, bool dropFirst) {
         const std::string table = name.toStdString();
-        Step(steps_.openCreate, [&] {
+        trap_.Run(steps_.openCreate, [&] {
             currentStatement_ = "CREATE TABLE ";
-            AppendTargetIdentifier(currentStatement_, direction_, table);
+            AppendTargetIdentifier(currentStatement_, target_, table);
             currentStatement_.push_back('(');
         });
         std::vector<FieldInfo> columns;
@@ -273,7 +334,7 @@ private:
         for (int i = 0; i < fieldCount; ++i) {
             Yield(steps_.columnYield);
             bool refused = false;
-            Step(steps_.columnName, [&] {
+            trap_.Run(steps_.columnName, [&] {
                 const FieldInfo& field = rows.Field(i);
                 if (toSybase()) {
                     refused = !SybaseAllowsName(field.name);
@@ -284,8 +345,8 @@ private:
             if (refused)
                 return TableOutcome::NotThere;
         }
-        if (!Step(steps_.closeCreate,
-                  [&] { currentStatement_ = CreateTableStatement(direction_, table, columns); }))
+        if (!trap_.Run(steps_.closeCreate,
+                       [&] { currentStatement_ = CreateTableStatement(target_, table, columns); }))
             return TableOutcome::NotThere;
         if (dropFirst) {
             DropTarget(name, table);
@@ -293,12 +354,12 @@ private:
                 return TableOutcome::NotThere;
         }
         TableOutcome outcome = TableOutcome::NotThere;
-        Step(steps_.executeCreate, [&] {
+        trap_.Run(steps_.executeCreate, [&] {
             try {
                 TargetConnection().Execute(currentStatement_);
                 outcome = TableOutcome::Created;
             } catch (const DatabaseError& e) {
-                if (TableExistsError(direction_, e))
+                if (e.Reason() == FailureReason::TableExists)
                     outcome = TableOutcome::AlreadyThere;
                 throw;
             }
@@ -308,7 +369,7 @@ private:
 
     void CopyRows(ResultSet& rows, const std::string& table) {
         std::int64_t lastRow = -1;
-        const bool counted = Step(steps_.lastRow, [&] {
+        const bool counted = trap_.Run(steps_.lastRow, [&] {
             const std::int64_t count = rows.RecordCount();
             if (count < 0)
                 throw DatabaseError("The number of rows of the source table is not known.");
@@ -317,22 +378,24 @@ private:
         if (counted) {
             std::int64_t written = 0;
             bool tableEnded = false;
-            InsertRowBuilder insert(direction_, table);
+            InsertRowBuilder insert(target_, table);
             const std::function<void()> beforeField = [this] { window_.Yield(); };
             const double rowCount = static_cast<double>(lastRow + 1);
             for (std::int64_t row = 0; row <= lastRow && !lost_ && !rows.IsEOF(); ++row) {
                 Yield(steps_.rowYield);
-                Step(steps_.progress, [&] {
+                trap_.Run(steps_.progress, [&] {
                     window_.SetProgress(static_cast<double>(row + 1) / rowCount * 100.0);
                 });
                 // A row whose statement could not be written whole is not sent at all.
-                if (Step(steps_.buildInsert,
-                         [&] { insert.BuildInto(currentStatement_, rows, beforeField); })) {
-                    Step(steps_.executeInsert, [&] {
+                if (trap_.Run(steps_.buildInsert,
+                              [&] { insert.BuildInto(currentStatement_, rows, beforeField); })) {
+                    trap_.Run(steps_.executeInsert, [&] {
                         try {
                             TargetConnection().Execute(currentStatement_);
                             ++written;
                         } catch (const DatabaseError& e) {
+                            // One report, saying what the target now holds, instead of one
+                            // per remaining row.
                             if (!EndsTheTable(e))
                                 throw;
                             tableEnded = true;
@@ -346,22 +409,13 @@ private:
                         break;
                 }
                 // Past a row that cannot be left, the next pass would copy it again.
-                if (!Step(steps_.nextRecord, [&] { rows.MoveNext(); }))
+                if (!trap_.Run(steps_.nextRecord, [&] { rows.MoveNext(); }))
                     break;
             }
         }
-        Step(steps_.progressZero, [&] { window_.SetProgress(0); });
+        trap_.Run(steps_.progressZero, [&] { window_.SetProgress(0); });
     }
 
-    // After this failure of an INSERT no later row of the table would arrive either: the
-    // connection is gone, the server takes no writes, or the table is full (MySQL 1114, disk
-    // full 1021; Sybase ASE 1105, segment full). One report, saying what the target now holds,
-    // instead of one per remaining row.
-    bool EndsTheTable(const DatabaseError& e) const {
-        const int number = e.NativeError();
-        const bool full = toSybase() ? number == 1105 : number == 1114 || number == 1021;
-        return e.ConnectionLost() || full || IsReadOnlyRefusal(e, !toSybase());
-    }
     // When the connection is lost, the server may have committed the INSERT in flight before
     // its answer was lost: that row is neither counted nor ruled out.
     static std::string Incomplete(const std::string& table, std::int64_t written,
@@ -377,24 +431,24 @@ private:
 
     void EndOfRun() {
         const auto pointerNormal = [&] {
-            Step(steps_.pointerNormal, [&] { window_.SetBusyPointer(false); });
+            trap_.Run(steps_.pointerNormal, [&] { window_.SetBusyPointer(false); });
         };
         if (!toSybase())
             pointerNormal();
-        Step(steps_.closeMySQL, [&] { mysql_.Close(); });
-        Step(steps_.closeSybase, [&] { sybase_.Close(); });
+        trap_.Run(steps_.closeMySQL, [&] { mysql_.Close(); });
+        trap_.Run(steps_.closeSybase, [&] { sybase_.Close(); });
         if (toSybase())
             pointerNormal();
     }
 
-    TransferDirection direction_;
+    ServerKind target_;
     TransferWindow& window_;
     const StepNumbers& steps_;
-    // Declared before the trap, which shows it in every report.
-    std::string currentStatement_;
-    ErrorTrap trap_;
-    TableList& source_;
-    TableList& target_;
+    ErrorTrap& trap_;
+    // The trap shows it in every report.
+    std::string& currentStatement_;
+    TableList& sourceList_;
+    TableList& targetList_;
     Connection sybase_;
     Connection mysql_;
     bool lost_ = false;
@@ -402,13 +456,9 @@ private:
 
 } // namespace
 
-QString TransferHandlerName(TransferDirection direction) {
-    return direction == TransferDirection::ToSybase ? QStringLiteral("PushButton3_Click")
-                                                    : QStringLiteral("PushButton4_Click");
-}
-
-void TransferTables(TransferDirection direction, TransferWindow& window) {
-    TransferRun run(direction, window);
+void TransferTables(ServerKind target, TransferWindow& window, ErrorTrap& trap,
+                    std::string& statement) {
+    TransferRun run(target, window, trap, statement);
     run.Run();
 }
 

@@ -5,13 +5,14 @@
 // window only through TransferWindow, so it runs the same with a window, in tests and in the
 // benchmark.
 
-#include "connect/access/SqlText.h"
+#include "connect/access/ServerKind.h"
 
-#include <QString>
+#include <string>
 
 namespace veltrane {
 
 class Dialogs;
+class ErrorTrap;
 class LiveProfiles;
 class TableList;
 
@@ -33,16 +34,16 @@ public:
     virtual const LiveProfiles& Profiles() const = 0;
 };
 
-// The location tags of the two buttons' error reports.
-QString TransferHandlerName(TransferDirection direction); // "PushButton3_Click" / "PushButton4_Click"
-
-// One run of a "Send Table/s" button: every selected entry of the source list, from the bottom
-// up, is asked about when the target list shows its name, dropped on Yes, read whole from the
-// source, created on the target and filled one INSERT per row. Every failure is shown in the
-// "Application Error" box with the step's number and the statement being run, and the run goes
-// on; a connection that does not open or is lost, or a target that takes no writes, ends the
-// run's work after one report, and a target table that fills up ends that table's rows after
-// one report, which says how many of them the target holds. Nothing escapes to the caller.
-void TransferTables(TransferDirection direction, TransferWindow& window);
+// One run of a "Send Table/s" button toward `target`: every selected entry of the source list,
+// from the bottom up, is asked about when the target list shows its name, dropped on Yes, read
+// whole from the source, created on the target and filled one INSERT per row. Every failure is
+// reported through `trap`, the button handler's own, with the step's number and `statement`,
+// which the trap shows and the run sets to the statement being built or run; the run goes on.
+// A connection that does not open or is lost, or a target that takes no writes, ends the run's
+// work after one report, and a target table that fills up ends that table's rows after one
+// report, which says how many of them the target holds. The run holds the trap's failure hook
+// while it lasts. Nothing escapes to the caller.
+void TransferTables(ServerKind target, TransferWindow& window, ErrorTrap& trap,
+                    std::string& statement);
 
 } // namespace veltrane

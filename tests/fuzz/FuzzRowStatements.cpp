@@ -71,8 +71,8 @@ DbValue RandomValue(FuzzInput& in) {
 }
 
 // What the server stores for `value`, as the reader reports it.
-ReadValue Expected(TransferDirection direction, const DbValue& value) {
-    const bool toMySQL = direction == TransferDirection::ToMySQL;
+ReadValue Expected(ServerKind toward, const DbValue& value) {
+    const bool toMySQL = toward == ServerKind::MySQL;
     switch (value.GetKind()) {
     case DbValue::Kind::Null:
         return {ReadValue::Kind::Null, {}};
@@ -155,8 +155,7 @@ void CheckWithTestServerLexer(const std::string& sql, const std::string& table,
 }
 
 // CREATE TABLE with random column names and types: the names come back exactly.
-void CheckCreateTable(FuzzInput& in, TransferDirection direction, SqlDialect dialect,
-                      const std::string& table) {
+void CheckCreateTable(FuzzInput& in, ServerKind toward, const std::string& table) {
     std::vector<FieldInfo> columns;
     while (columns.empty() || (!in.Empty() && columns.size() < 64)) {
         FieldInfo column;
@@ -167,9 +166,9 @@ void CheckCreateTable(FuzzInput& in, TransferDirection direction, SqlDialect dia
         column.definedSize = static_cast<std::int64_t>(in.Number(8));
         columns.push_back(std::move(column));
     }
-    const std::string sql = CreateTableStatement(direction, table, columns);
+    const std::string sql = CreateTableStatement(toward, table, columns);
     std::string error;
-    const auto read = ReadCreateTableStatement(dialect, sql, error);
+    const auto read = ReadCreateTableStatement(toward, sql, error);
     if (!read)
         Fail("the statement does not read back: " + error, sql);
     if (read->table != table || read->columns.size() != columns.size())
@@ -178,7 +177,7 @@ void CheckCreateTable(FuzzInput& in, TransferDirection direction, SqlDialect dia
         if (read->columns[i].name != columns[i].name)
             Fail("column " + std::to_string(i) + " reads back as '" + read->columns[i].name + "'",
                  sql);
-        if (dialect == SqlDialect::Sybase && read->columns[i].type != "TEXT NULL")
+        if (toward == ServerKind::SybaseASE && read->columns[i].type != "TEXT NULL")
             Fail("column " + std::to_string(i) + " is not TEXT NULL", sql);
     }
 }
@@ -191,21 +190,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace veltrane::fuzz;
     FuzzInput in(data, size);
     const std::uint8_t choice = in.Byte();
-    const auto direction = (choice & 1) ? TransferDirection::ToSybase : TransferDirection::ToMySQL;
-    const SqlDialect dialect =
-        direction == TransferDirection::ToMySQL ? SqlDialect::MySQL : SqlDialect::Sybase;
+    const auto toward = (choice & 1) ? ServerKind::SybaseASE : ServerKind::MySQL;
     const std::string table = in.Text();
     if (choice & 2) {
-        CheckCreateTable(in, direction, dialect, table);
+        CheckCreateTable(in, toward, table);
         return 0;
     }
     std::vector<DbValue> row;
     while (!in.Empty() && row.size() < 64)
         row.push_back(RandomValue(in));
 
-    const std::string sql = InsertRowStatement(direction, table, row);
+    const std::string sql = InsertRowStatement(toward, table, row);
     std::string error;
-    const auto read = ReadInsertStatement(dialect, sql, error);
+    const auto read = ReadInsertStatement(toward, sql, error);
     if (!read)
         Fail("the statement does not read back: " + error, sql);
     if (read->table != table)
@@ -216,12 +213,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              sql);
     std::vector<ReadValue> expected;
     for (std::size_t i = 0; i < row.size(); ++i) {
-        expected.push_back(Expected(direction, row[i]));
+        expected.push_back(Expected(toward, row[i]));
         if (read->values[i] != expected.back())
             Fail("value " + std::to_string(i) + " reads back as '" + read->values[i].bytes + "'",
                  sql);
     }
-    if (direction == TransferDirection::ToSybase)
+    if (toward == ServerKind::SybaseASE)
         CheckWithTestServerLexer(sql, table, expected);
     return 0;
 }

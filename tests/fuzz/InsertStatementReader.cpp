@@ -7,7 +7,7 @@ namespace {
 
 class Reader {
 public:
-    Reader(SqlDialect dialect, std::string_view sql)
+    Reader(ServerKind dialect, std::string_view sql)
         : dialect_(dialect)
         , sql_(sql) {}
 
@@ -61,7 +61,7 @@ public:
             error = Where("')' expected");
             return std::nullopt;
         }
-        if (dialect_ == SqlDialect::MySQL)
+        if (dialect_ == ServerKind::MySQL)
             Symbol(';');
         SkipBlanks();
         if (pos_ != sql_.size()) {
@@ -160,7 +160,7 @@ private:
     bool Name(std::string& out) {
         SkipBlanks();
         const bool ok =
-            dialect_ == SqlDialect::MySQL ? Delimited('`', '`', out) : Delimited('[', ']', out);
+            dialect_ == ServerKind::MySQL ? Delimited('`', '`', out) : Delimited('[', ']', out);
         if (!ok && error_.empty())
             error_ = Where("delimited name expected");
         return ok;
@@ -170,7 +170,7 @@ private:
         std::string raw;
         if (!Delimited('\'', '\'', raw))
             return false;
-        if (dialect_ == SqlDialect::MySQL) {
+        if (dialect_ == ServerKind::MySQL) {
             out.append(raw);
             return true;
         }
@@ -201,11 +201,11 @@ private:
                 return false;
             for (;;) {
                 const std::size_t before = pos_;
-                if (dialect_ == SqlDialect::Sybase && !Symbol('+'))
+                if (dialect_ == ServerKind::SybaseASE && !Symbol('+'))
                     break;
                 SkipBlanks();
                 if (pos_ >= sql_.size() || sql_[pos_] != '\'') {
-                    if (dialect_ == SqlDialect::Sybase) {
+                    if (dialect_ == ServerKind::SybaseASE) {
                         error_ = Where("literal expected after '+'");
                         return false;
                     }
@@ -217,7 +217,7 @@ private:
             }
             return true;
         }
-        if (dialect_ == SqlDialect::MySQL && (c == 'X' || c == 'x') && pos_ + 1 < sql_.size() &&
+        if (dialect_ == ServerKind::MySQL && (c == 'X' || c == 'x') && pos_ + 1 < sql_.size() &&
             sql_[pos_ + 1] == '\'') {
             ++pos_;
             std::string digits;
@@ -262,7 +262,7 @@ private:
         return -1;
     }
 
-    SqlDialect dialect_;
+    ServerKind dialect_;
     std::string_view sql_;
     std::size_t pos_ = 0;
     std::string error_;
@@ -270,12 +270,12 @@ private:
 
 } // namespace
 
-std::optional<ReadCreateTable> ReadCreateTableStatement(SqlDialect dialect, std::string_view sql,
+std::optional<ReadCreateTable> ReadCreateTableStatement(ServerKind dialect, std::string_view sql,
                                                         std::string& error) {
     return Reader(dialect, sql).CreateTable(error);
 }
 
-std::optional<ReadInsert> ReadInsertStatement(SqlDialect dialect, std::string_view sql,
+std::optional<ReadInsert> ReadInsertStatement(ServerKind dialect, std::string_view sql,
                                               std::string& error) {
     return Reader(dialect, sql).Statement(error);
 }

@@ -8,14 +8,14 @@
 //     right before a line break (LF or CR LF) drops out with the break; 'a' + 'b' joins; NULL.
 #pragma once
 
+#include "connect/access/ServerKind.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace veltrane::fuzz {
-
-enum class SqlDialect { MySQL, Sybase };
 
 struct ReadValue {
     enum class Kind { Null, Integer, Text, Hex };
@@ -41,13 +41,13 @@ struct ReadCreateTable {
 
 // The table and values of `INSERT INTO <name> VALUES(<v>, ...)` with nothing after the closing
 // parenthesis but blanks; nullopt with `error` set when the text is anything else.
-std::optional<ReadInsert> ReadInsertStatement(SqlDialect dialect, std::string_view sql,
+std::optional<ReadInsert> ReadInsertStatement(ServerKind dialect, std::string_view sql,
                                               std::string& error);
 
 // The table and columns of `CREATE TABLE <name>(<name> <type>, ...)`, where a type is made of
 // letters, digits, blanks, and commas only inside its parentheses; toward MySQL a ';' may end
 // the statement.
-std::optional<ReadCreateTable> ReadCreateTableStatement(SqlDialect dialect, std::string_view sql,
+std::optional<ReadCreateTable> ReadCreateTableStatement(ServerKind dialect, std::string_view sql,
                                                         std::string& error);
 
 } // namespace veltrane::fuzz

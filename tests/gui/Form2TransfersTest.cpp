@@ -119,6 +119,25 @@ TEST_P(Form2TransfersTest, ButtonCopiesSelectedTable) {
     EXPECT_EQ(form_->Pointer().Shape(), PointerShape::Standard);
 }
 
+// A failure is reported under the clicked button's own handler, with the statement then being
+// run: none yet when a connection does not open.
+TEST_P(Form2TransfersTest, FailureIsReportedUnderTheButtonsHandler) {
+    SelectedSourceTable("tag", 1);
+    profiles_.sybase.Port = QStringLiteral("1");
+
+    form_->PushButton(GetParam()).click();
+
+    ASSERT_EQ(dialogs_.shown().size(), 1u);
+    const QString& report = dialogs_.shown()[0].text;
+    EXPECT_TRUE(report.contains(ToSybase() ? QStringLiteral("\r\nin Brackwater2017/04/05.Form2."
+                                                            "PushButton3_Click at line 116\r\r")
+                                           : QStringLiteral("\r\nin Brackwater2017/04/05.Form2."
+                                                            "PushButton4_Click at line 118\r\r")))
+        << report.toStdString();
+    EXPECT_TRUE(report.endsWith(QStringLiteral("\r\rsql: "))) << report.toStdString();
+    EXPECT_EQ(form_->Pointer().Shape(), PointerShape::Standard);
+}
+
 // Clicks that arrive during the run's yields, on either send button or on the same one, do
 // nothing: the other button would otherwise say its list has no current entry, and the same
 // one would copy the table a second time.

@@ -70,6 +70,13 @@ ErrorTrap::ErrorTrap(QString tag, Dialogs& dialogs, const std::string& currentSq
     , currentSql_(&currentSql) {}
 
 void ErrorTrap::Report(unsigned line, std::exception_ptr failure) {
+    // Like the box below, the hook must not let anything escape into the event loop.
+    if (failureHook_) {
+        try {
+            failureHook_(failure);
+        } catch (...) {
+        }
+    }
     std::optional<QString> sql;
     if (currentSql_)
         sql = AbbreviatedStatement(*currentSql_);

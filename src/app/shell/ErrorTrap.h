@@ -104,12 +104,18 @@ public:
     // Shows the box for one failure at statement `line`.
     void Report(unsigned line, std::exception_ptr failure);
 
+    // Called with every failure before its box is shown: an operation that stops its work after
+    // some failures notes them here, whichever statement they come from. Empty: none.
+    using FailureHook = std::function<void(const std::exception_ptr&)>;
+    void SetFailureHook(FailureHook hook) { failureHook_ = std::move(hook); }
+
     const QString& tag() const { return tag_; }
 
 private:
     QString tag_;
     Dialogs& dialogs_;
     const std::string* currentSql_ = nullptr;
+    FailureHook failureHook_;
 };
 
 } // namespace veltrane

@@ -61,10 +61,6 @@ constexpr ButtonLayout kButtons[] = {
     {12, "Help", InFrame::None, 4080, 4980, 3840, 405},
 };
 
-QString Tag(const char* handler) {
-    return LocationTag(QStringLiteral("Form2"), QString::fromLatin1(handler));
-}
-
 // Drops every selected table of `list`, bottom entry first, so that removing an entry leaves the
 // positions still to visit unchanged. An entry leaves the list only when its table is gone from
 // the server: dropped now, or already dropped by someone else. A connection that did not open,
@@ -87,8 +83,8 @@ void DropSelectedEntries(ErrorTrap& trap, TableList& list, Connection& connectio
                                        : SybaseDropTableStatement(name, list.Owner(i)));
                 gone = true;
             } catch (const DatabaseError& e) {
-                gone = IsNoSuchTableError(e, server);
-                usable = !e.ConnectionLost() && !IsReadOnlyRefusal(e, server == ServerKind::MySQL);
+                gone = e.Reason() == FailureReason::NoSuchTable;
+                usable = !e.ConnectionLost() && e.Reason() != FailureReason::ReadOnly;
                 throw;
             }
         });
@@ -102,13 +98,17 @@ void DropSelectedEntries(ErrorTrap& trap, TableList& list, Connection& connectio
 Form2::Form2(Dialogs& dialogs, LiveProfiles& profiles, QWidget* parent)
     : QWidget(parent)
     , dialogs_(dialogs)
-    , profiles_(&profiles) {
+    , profiles_(profiles) {
     setObjectName(QStringLiteral("Form2"));
     CreateControls();
     Form_Load();
 }
 
 Form2::~Form2() = default;
+
+QString Form2::Tag(const char* handler) {
+    return LocationTag(QStringLiteral("Form2"), QString::fromLatin1(handler));
+}
 
 void Form2::CreateControls() {
     resize(kClientSize);
@@ -283,8 +283,8 @@ void Form2::DropSelectedTables(ServerKind server, const char* handler, const Dro
         trap.Run(106, [&] { connection->SetMode(ConnectMode::ReadWrite); });
     }
     const bool opened = trap.Run(steps.open, [&] {
-        const QString connectionString = mysql ? MySQLConnectionString(profiles_->MySQLProfile())
-                                               : SybaseConnectionString(profiles_->SybaseProfile());
+        const QString connectionString = mysql ? MySQLConnectionString(profiles_.MySQLProfile())
+                                               : SybaseConnectionString(profiles_.SybaseProfile());
         connection->Open(connectionString.toStdString());
     });
     if (trap.If(steps.check, [&] { return !list.HasCurrentOrSelected(); }))
@@ -335,7 +335,7 @@ void Form2::PushButton6_Click() {
                 throw std::out_of_range("the entry to rename is no longer in the list");
             Connection connection;
             connection.SetCommandTimeout(kDefaultCommandTimeoutSeconds);
-            connection.Open(MySQLConnectionString(profiles_->MySQLProfile()).toStdString());
+            connection.Open(MySQLConnectionString(profiles_.MySQLProfile()).toStdString());
             connection.Execute(MySQLRenameTableStatement(oldName, answer));
             list1_->RemoveItem(position);
         });

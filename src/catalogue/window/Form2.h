@@ -32,7 +32,6 @@ public:
 
     // The window "< Back" shows (the connection window); none leaves it alone.
     void SetConnectionWindow(QWidget* window) { connectionWindow_ = window; }
-    void SetLiveProfiles(LiveProfiles& profiles) { profiles_ = &profiles; }
 
     // What the handlers work with, also for the transfer handlers and the connection window.
     TableListBox& List1() const { return *list1_; } // MySQL tables
@@ -44,7 +43,7 @@ public:
     QPushButton& PushButton(int number) const;
     WindowPointer& Pointer() const { return *pointer_; }
     Dialogs& WindowDialogs() const { return dialogs_; }
-    LiveProfiles& Profiles() const { return *profiles_; }
+    LiveProfiles& Profiles() const { return profiles_; }
     // Held by every long handler; a click that arrives while one runs (during a yield) does
     // nothing.
     OperationGuard& Guard() { return guard_; }
@@ -73,12 +72,14 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The location tag of a handler's error reports.
+    static QString Tag(const char* handler);
     void CreateControls();
     void DropSelectedTables(ServerKind server, const char* handler, const DropSteps& steps);
     void SetAllSelected(TableList& list, bool selected, const char* handler);
 
     Dialogs& dialogs_;
-    LiveProfiles* profiles_;
+    LiveProfiles& profiles_;
     QPointer<QWidget> connectionWindow_;
     OperationGuard guard_;
     WindowPointer* pointer_ = nullptr;

@@ -1,5 +1,6 @@
 #include "catalogue/window/Form2.h"
 
+#include "app/shell/ErrorTrap.h"
 #include "app/window/PointerFeedback.h"
 #include "app/shell/Yield.h"
 #include "catalogue/window/Form2Controls.h"
@@ -29,23 +30,26 @@ private:
     Form2& form_;
 };
 
-// A click while another operation of the window runs (it is yielding) does nothing.
-void RunTransfer(Form2& form, TransferDirection direction) {
+// A click while another operation of the window runs (it is yielding) does nothing. The
+// handler's reports end with the statement being built or run at the failure.
+void RunTransfer(Form2& form, ServerKind target, const QString& tag) {
     const auto running = form.Guard().Enter();
     if (!running)
         return;
     Form2TransferWindow window(form);
-    TransferTables(direction, window);
+    std::string statement;
+    ErrorTrap trap(tag, form.WindowDialogs(), statement);
+    TransferTables(target, window, trap, statement);
 }
 
 } // namespace
 
 void Form2::PushButton3_Click() {
-    RunTransfer(*this, TransferDirection::ToSybase);
+    RunTransfer(*this, ServerKind::SybaseASE, Tag("PushButton3_Click"));
 }
 
 void Form2::PushButton4_Click() {
-    RunTransfer(*this, TransferDirection::ToMySQL);
+    RunTransfer(*this, ServerKind::MySQL, Tag("PushButton4_Click"));
 }
 
 } // namespace veltrane

@@ -51,14 +51,6 @@ private:
     FailureReason reason_;
 };
 
-// True when the server takes no writes at all, whatever the statement: MySQL 1290 (running
-// with --read-only) and 1836 (read-only mode), Sybase ASE 3906 (read-only database). Every
-// further write of an operation would fail the same way.
-inline bool IsReadOnlyRefusal(const DatabaseError& error, bool mysql) {
-    const int number = error.NativeError();
-    return mysql ? number == 1290 || number == 1836 : number == 3906;
-}
-
 // The failures that every connection and result set reports in the same words, whichever
 // server it talks to.
 inline DatabaseError ObjectClosedError() {

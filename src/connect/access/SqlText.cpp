@@ -79,17 +79,17 @@ std::string QuoteSybaseTableName(std::string_view owner, std::string_view table)
     return out;
 }
 
-void AppendTargetIdentifier(std::string& out, TransferDirection direction, std::string_view name) {
-    if (direction == TransferDirection::ToSybase) {
+void AppendTargetIdentifier(std::string& out, ServerKind target, std::string_view name) {
+    if (target == ServerKind::SybaseASE) {
         AppendSybaseIdentifier(out, name);
     } else {
         AppendMySQLIdentifier(out, name);
     }
 }
 
-std::string QuoteTargetIdentifier(TransferDirection direction, std::string_view name) {
+std::string QuoteTargetIdentifier(ServerKind target, std::string_view name) {
     std::string out;
-    AppendTargetIdentifier(out, direction, name);
+    AppendTargetIdentifier(out, target, name);
     return out;
 }
 

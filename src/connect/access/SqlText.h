@@ -4,13 +4,12 @@
 // identifiers and quoted text literals. Names and values are UTF-8 and may hold any byte;
 // nothing a name or value contains can end its quotes early.
 
+#include "connect/access/ServerKind.h"
+
 #include <string>
 #include <string_view>
 
 namespace veltrane {
-
-// Which server a transfer writes to. The source is always the other one.
-enum class TransferDirection { ToSybase, ToMySQL };
 
 // `name` in back-ticks, each back-tick inside doubled.
 std::string QuoteMySQLIdentifier(std::string_view name);
@@ -31,9 +30,9 @@ inline bool SybaseAllowsName(std::string_view name) {
     return name.find('.') == std::string_view::npos;
 }
 
-// The quoting of the server that `direction` writes to.
-std::string QuoteTargetIdentifier(TransferDirection direction, std::string_view name);
-void AppendTargetIdentifier(std::string& out, TransferDirection direction, std::string_view name);
+// The quoting of `target`, the server that the statement is written for.
+std::string QuoteTargetIdentifier(ServerKind target, std::string_view name);
+void AppendTargetIdentifier(std::string& out, ServerKind target, std::string_view name);
 
 // Doubles every single quote in out[from, end): turns text already appended to `out` into the
 // body of a quoted literal. Both servers read such a literal back exactly, since the MySQL

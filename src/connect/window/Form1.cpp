@@ -279,14 +279,14 @@ MainWindowHandover& Form1::MainWindow() const {
 }
 
 void Form1::PushButton2_Click() {
-    TestConnection(QStringLiteral("PushButton2_Click"), true);
+    TestConnection(QStringLiteral("PushButton2_Click"), ServerKind::SybaseASE);
 }
 
 void Form1::PushButton6_Click() {
-    TestConnection(QStringLiteral("PushButton6_Click"), false);
+    TestConnection(QStringLiteral("PushButton6_Click"), ServerKind::MySQL);
 }
 
-void Form1::TestConnection(const QString& handler, bool sybase) {
+void Form1::TestConnection(const QString& handler, ServerKind server) {
     auto running = guard_.Enter();
     if (!running)
         return;
@@ -299,19 +299,21 @@ void Form1::TestConnection(const QString& handler, bool sybase) {
         ProgramYielder().YieldNow(); // the busy pointer shows before the connection waits
         if (!connection)
             throw std::logic_error("no connection object");
-        const QString connectionString = sybase ? SybaseConnectionString(SybaseProfile())
-                                                : MySQLConnectionString(MySQLProfile());
+        const QString connectionString = server == ServerKind::SybaseASE
+                                             ? SybaseConnectionString(SybaseProfile())
+                                             : MySQLConnectionString(MySQLProfile());
         connection->Open(connectionString.toStdString());
         dialogs_.MsgBox(QStringLiteral("Connection successful."));
         pointer_->SetShape(PointerShape::Standard);
     } catch (...) {
         const QString couldNot =
             QStringLiteral("Could not connect. Please check with your administrator.");
-        dialogs_.MsgBox(sybase ? couldNot
-                               : couldNot +
-                                     QStringLiteral(" Make sure you are allowed to connect to your "
-                                                    "database remotely and not just through "
-                                                    "web-based control panels."));
+        dialogs_.MsgBox(server == ServerKind::SybaseASE
+                            ? couldNot
+                            : couldNot +
+                                  QStringLiteral(" Make sure you are allowed to connect to your "
+                                                 "database remotely and not just through "
+                                                 "web-based control panels."));
         pointer_->SetShape(PointerShape::Standard);
     }
 }

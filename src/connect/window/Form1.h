@@ -2,6 +2,7 @@
 
 #include "app/shell/OperationGuard.h"
 #include "connect/LiveProfiles.h"
+#include "connect/access/ServerKind.h"
 
 #include <QString>
 #include <QWidget>
@@ -66,7 +67,7 @@ private:
     void SetTabOrder();
     void MarkPointerElements();
     void ConnectHandlers();
-    void TestConnection(const QString& handler, bool sybase);
+    void TestConnection(const QString& handler, ServerKind server);
     void ShowHelp(const QString& handler, const QString& text, unsigned line);
     MainWindowHandover& MainWindow() const;
 

@@ -135,14 +135,14 @@ std::string MySQLColumnType(const FieldInfo& column) {
     }
 }
 
-std::string CreateTableStatement(TransferDirection direction, std::string_view table,
+std::string CreateTableStatement(ServerKind target, std::string_view table,
                                  std::span<const FieldInfo> columns) {
     std::string out = "CREATE TABLE ";
-    AppendTargetIdentifier(out, direction, table);
+    AppendTargetIdentifier(out, target, table);
     out.push_back('(');
     for (const FieldInfo& column : columns) {
-        AppendTargetIdentifier(out, direction, column.name);
-        if (direction == TransferDirection::ToSybase) {
+        AppendTargetIdentifier(out, target, column.name);
+        if (target == ServerKind::SybaseASE) {
             out.append(kSybaseColumnType);
         } else {
             out.append(MySQLColumnType(column));
@@ -152,7 +152,7 @@ std::string CreateTableStatement(TransferDirection direction, std::string_view t
     if (out.back() == ',') {
         out.pop_back();
     }
-    out.append(direction == TransferDirection::ToSybase ? ")" : ");");
+    out.append(target == ServerKind::SybaseASE ? ")" : ");");
     return out;
 }
 

@@ -32,7 +32,7 @@ inline constexpr std::string_view kSybaseColumnType = " TEXT NULL,";
 
 // CREATE TABLE [t]([a] TEXT NULL,[b] TEXT NULL) toward Sybase ASE;
 // CREATE TABLE `t`(`a` INT,`b` TEXT); toward MySQL.
-std::string CreateTableStatement(TransferDirection direction, std::string_view table,
+std::string CreateTableStatement(ServerKind target, std::string_view table,
                                  std::span<const FieldInfo> columns);
 
 } // namespace veltrane

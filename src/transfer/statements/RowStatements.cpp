@@ -6,19 +6,19 @@
 
 namespace veltrane {
 
-void AppendValueLiteral(std::string& out, TransferDirection direction, const DbValue& value) {
+void AppendValueLiteral(std::string& out, ServerKind target, const DbValue& value) {
     switch (value.GetKind()) {
     case DbValue::Kind::Null:
         out.append("NULL");
         return;
     case DbValue::Kind::Boolean:
-        if (direction == TransferDirection::ToSybase)
+        if (target == ServerKind::SybaseASE)
             out.append(value.AsBoolean() ? "'1'" : "'0'");
         else
             out.push_back(value.AsBoolean() ? '1' : '0');
         return;
     case DbValue::Kind::Binary:
-        if (direction == TransferDirection::ToMySQL) {
+        if (target == ServerKind::MySQL) {
             out.append("X'");
             AppendHexDigits(out, value.AsBinary().bytes);
             out.push_back('\'');
@@ -33,7 +33,7 @@ void AppendValueLiteral(std::string& out, TransferDirection direction, const DbV
     value.AppendText(out);
     const std::size_t valueBytes = out.size() - from;
     DoubleSingleQuotes(out, from);
-    if (direction == TransferDirection::ToSybase && SplitSybaseLineContinuations(out, from) &&
+    if (target == ServerKind::SybaseASE && SplitSybaseLineContinuations(out, from) &&
         valueBytes > kSybaseExpressionBytes) {
         out.resize(from - 1);
         throw DatabaseError(
@@ -46,56 +46,56 @@ void AppendValueLiteral(std::string& out, TransferDirection direction, const DbV
     out.push_back('\'');
 }
 
-InsertRowBuilder::InsertRowBuilder(TransferDirection direction, std::string_view table)
-    : direction_(direction) {
-    prefix_ = "INSERT INTO ";
-    AppendTargetIdentifier(prefix_, direction, table);
-    prefix_.append(" VALUES(");
+namespace {
+
+std::string InsertPrefix(ServerKind target, std::string_view table) {
+    std::string prefix = "INSERT INTO ";
+    AppendTargetIdentifier(prefix, target, table);
+    prefix.append(" VALUES(");
+    return prefix;
 }
 
 template <typename ValueAt>
-const std::string& InsertRowBuilder::BuildWith(std::string& out, std::size_t count,
-                                               ValueAt valueAt) {
-    out.assign(prefix_); // keeps the capacity of earlier rows
+const std::string& WriteInsert(std::string& out, std::string_view prefix, ServerKind target,
+                               std::size_t count, ValueAt valueAt) {
+    out.assign(prefix); // keeps the capacity of earlier rows
     for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) {
             out.append(", ");
         }
-        AppendValueLiteral(out, direction_, valueAt(i));
+        AppendValueLiteral(out, target, valueAt(i));
     }
     out.push_back(')');
     return out;
 }
 
-const std::string& InsertRowBuilder::Build(std::span<const DbValue> row) {
-    return BuildWith(statement_, row.size(),
-                     [&](std::size_t i) -> const DbValue& { return row[i]; });
-}
+} // namespace
 
-const std::string& InsertRowBuilder::Build(std::span<const DbValue* const> row) {
-    return BuildWith(statement_, row.size(),
-                     [&](std::size_t i) -> const DbValue& { return *row[i]; });
-}
+InsertRowBuilder::InsertRowBuilder(ServerKind target, std::string_view table)
+    : target_(target)
+    , prefix_(InsertPrefix(target, table)) {}
 
 const std::string& InsertRowBuilder::Build(const ResultSet& rows) {
-    return BuildWith(
-        statement_, static_cast<std::size_t>(rows.FieldCount()),
+    return WriteInsert(
+        statement_, prefix_, target_, static_cast<std::size_t>(rows.FieldCount()),
         [&](std::size_t i) -> const DbValue& { return rows.Value(static_cast<int>(i)); });
 }
 
 void InsertRowBuilder::BuildInto(std::string& out, const ResultSet& rows,
                                  const std::function<void()>& beforeField) {
-    BuildWith(out, static_cast<std::size_t>(rows.FieldCount()),
-              [&](std::size_t i) -> const DbValue& {
-                  beforeField();
-                  return rows.Value(static_cast<int>(i));
-              });
+    WriteInsert(out, prefix_, target_, static_cast<std::size_t>(rows.FieldCount()),
+                [&](std::size_t i) -> const DbValue& {
+                    beforeField();
+                    return rows.Value(static_cast<int>(i));
+                });
 }
 
-std::string InsertRowStatement(TransferDirection direction, std::string_view table,
+std::string InsertRowStatement(ServerKind target, std::string_view table,
                                std::span<const DbValue> row) {
-    InsertRowBuilder builder(direction, table);
-    return builder.Build(row);
+    std::string out;
+    WriteInsert(out, InsertPrefix(target, table), target, row.size(),
+                [&](std::size_t i) -> const DbValue& { return row[i]; });
+    return out;
 }
 
 } // namespace veltrane

@@ -29,19 +29,17 @@
 
 namespace veltrane {
 
-// Appends `value` as it stands in the VALUES list of an INSERT toward `direction`.
-void AppendValueLiteral(std::string& out, TransferDirection direction, const DbValue& value);
+// Appends `value` as it stands in the VALUES list of an INSERT toward `target`.
+void AppendValueLiteral(std::string& out, ServerKind target, const DbValue& value);
 
 // Builds the INSERT of each row of one table into one buffer that it keeps, so that after the
 // first few rows building a statement allocates nothing.
 class InsertRowBuilder {
 public:
-    InsertRowBuilder(TransferDirection direction, std::string_view table);
+    InsertRowBuilder(ServerKind target, std::string_view table);
 
-    // The statement for one row; the text stays valid until the next Build.
-    const std::string& Build(std::span<const DbValue> row);
-    const std::string& Build(std::span<const DbValue* const> row);
-    // The statement for the current row of `rows` (which must not be at its end).
+    // The statement for the current row of `rows` (which must not be at its end); the text
+    // stays valid until the next Build.
     const std::string& Build(const ResultSet& rows);
     // The same statement written into `out`, calling `beforeField` before each field is
     // written (a long operation lets its window breathe there).
@@ -49,15 +47,13 @@ public:
                    const std::function<void()>& beforeField);
 
 private:
-    template <typename ValueAt>
-    const std::string& BuildWith(std::string& out, std::size_t count, ValueAt valueAt);
-
-    TransferDirection direction_;
+    ServerKind target_;
     std::string prefix_; // INSERT INTO <quoted table> VALUES(
     std::string statement_;
 };
 
-std::string InsertRowStatement(TransferDirection direction, std::string_view table,
+// The statement for one row of values.
+std::string InsertRowStatement(ServerKind target, std::string_view table,
                                std::span<const DbValue> row);
 
 } // namespace veltrane

@@ -647,9 +647,7 @@ protected:
     // One run of the "Send Table/s" button that copies from `source`.
     void Send(Server source) {
         window_.dialogs.clear();
-        TransferTables(source == Server::MySQL ? TransferDirection::ToSybase
-                                               : TransferDirection::ToMySQL,
-                       window_);
+        RunTransfer(source == Server::MySQL ? ServerKind::SybaseASE : ServerKind::MySQL, window_);
     }
 
     // Both readers of a copy on `server` against what it should hold.

@@ -39,8 +39,7 @@ TEST(SingleText, EveryFloatArrivesInAMySqlFloatColumn) {
     for (std::size_t i = 0; i < floats.size(); ++i) {
         const DbValue row[] = {DbValue::Int(static_cast<std::int64_t>(i)),
                                DbValue::Single(floats[i])};
-        EXPECT_NO_THROW(c.Execute(InsertRowStatement(TransferDirection::ToMySQL,
-                                                     "vt_single_text", row)))
+        EXPECT_NO_THROW(c.Execute(InsertRowStatement(ServerKind::MySQL, "vt_single_text", row)))
             << row[1].ToText();
     }
     auto rows = c.Execute("SELECT id, CAST(v AS DOUBLE) FROM vt_single_text ORDER BY id");
@@ -107,7 +106,7 @@ TEST(SybaseLiterals, LongTextsArriveWholeOrAreRefused) {
         const DbValue row[] = {DbValue::Text(id), DbValue::Text(cases[i].value)};
         std::string statement;
         try {
-            statement = InsertRowStatement(TransferDirection::ToSybase, "vt_long_text", row);
+            statement = InsertRowStatement(ServerKind::SybaseASE, "vt_long_text", row);
         } catch (const DatabaseError& e) {
             EXPECT_TRUE(cases[i].refused) << e.what();
             continue;

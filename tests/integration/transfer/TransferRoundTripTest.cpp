@@ -40,10 +40,10 @@ Copied CopyTable(Session& source, const std::string& sourceTable, Session& targe
     for (int i = 0; i < rows->FieldCount(); ++i) {
         copied.sourceFields.push_back(rows->Field(i));
     }
-    const TransferDirection direction = Toward(target.server);
-    copied.createStatement = CreateTableStatement(direction, targetTable, copied.sourceFields);
+    const ServerKind toward = Toward(target.server);
+    copied.createStatement = CreateTableStatement(toward, targetTable, copied.sourceFields);
     target.Run(copied.createStatement);
-    InsertRowBuilder insert(direction, targetTable);
+    InsertRowBuilder insert(toward, targetTable);
     for (; !rows->IsEOF(); rows->MoveNext()) {
         target.Run(insert.Build(*rows));
         ++copied.rows;
@@ -150,10 +150,10 @@ TEST(CopyToSybase, TextWithANulByteIsRefusedWithAClearError) {
     DropAtExit drop(Server::Sybase, at, table);
     Session ase = Session::Open(Server::Sybase, at);
     const std::vector<FieldInfo> fields = {{"t", AdoType::VarChar, 0, 0, 20}};
-    ase.Run(CreateTableStatement(TransferDirection::ToSybase, table, fields));
+    ase.Run(CreateTableStatement(ServerKind::SybaseASE, table, fields));
     const std::vector<DbValue> row = {DbValue::Text(std::string("a\0b", 3))};
     try {
-        ase.connection->Execute(InsertRowStatement(TransferDirection::ToSybase, table, row));
+        ase.connection->Execute(InsertRowStatement(ServerKind::SybaseASE, table, row));
         ADD_FAILURE() << "a statement with a NUL byte was sent";
     } catch (const DatabaseError& e) {
         EXPECT_NE(std::string(e.what()).find("NUL"), std::string::npos) << e.what();

@@ -19,7 +19,7 @@ namespace veltrane::testing {
 namespace {
 
 struct Direction {
-    TransferDirection direction;
+    ServerKind toward;
     Server source;
     Server target;
     const char* name;
@@ -29,8 +29,8 @@ void PrintTo(const Direction& d, std::ostream* os) {
     *os << d.name;
 }
 
-const Direction kToSybase{TransferDirection::ToSybase, Server::MySQL, Server::Sybase, "ToSybase"};
-const Direction kToMySQL{TransferDirection::ToMySQL, Server::Sybase, Server::MySQL, "ToMySQL"};
+const Direction kToSybase{ServerKind::SybaseASE, Server::MySQL, Server::Sybase, "ToSybase"};
+const Direction kToMySQL{ServerKind::MySQL, Server::Sybase, Server::MySQL, "ToMySQL"};
 
 class TransferTablesTest : public TransferServersTest<Direction> {
 protected:
@@ -75,7 +75,7 @@ protected:
         return out;
     }
 
-    void Run() { TransferTables(D().direction, window_); }
+    void Run() { RunTransfer(D().toward, window_); }
 
     std::vector<std::unique_ptr<DropAtExit>> drops_;
 };
@@ -190,7 +190,7 @@ TEST_P(TransferTablesTest, FailingCreateIsReportedAndTableNotFilled) {
 
     const auto reports = window_.ErrorReports();
     ASSERT_EQ(reports.size(), 1u) << Printed(reports);
-    const QString tag = D().direction == TransferDirection::ToSybase
+    const QString tag = D().toward == ServerKind::SybaseASE
                             ? QStringLiteral("Form2.PushButton3_Click at line 200")
                             : QStringLiteral("Form2.PushButton4_Click at line 218");
     EXPECT_TRUE(reports[0].contains(tag)) << reports[0].toStdString();
@@ -230,7 +230,7 @@ TEST_P(TransferTablesTest, ConnectionsThatDoNotOpenAreReportedOnceEach) {
 
     const auto reports = window_.ErrorReports();
     ASSERT_EQ(reports.size(), 2u) << Printed(reports);
-    const bool toSybase = D().direction == TransferDirection::ToSybase;
+    const bool toSybase = D().toward == ServerKind::SybaseASE;
     EXPECT_TRUE(reports[0].contains(toSybase ? QStringLiteral(" at line 116\r\r")
                                              : QStringLiteral(" at line 118\r\r")));
     EXPECT_TRUE(reports[1].contains(toSybase ? QStringLiteral(" at line 124\r\r")
@@ -249,11 +249,12 @@ TEST_P(TransferTablesTest, NoCurrentEntryAndNothingSelected) {
     noCurrent.profiles.mysql.Port = QStringLiteral("1");
     noCurrent.profiles.sybase.Port = QStringLiteral("1");
     (D().source == Server::MySQL ? noCurrent.list1 : noCurrent.list2).AddItem(QStringLiteral("t"));
-    TransferTables(D().direction, noCurrent);
+    RunTransfer(D().toward, noCurrent);
     ASSERT_EQ(noCurrent.dialogs.shown().size(), 1u);
-    EXPECT_EQ(noCurrent.dialogs.shown()[0].text, D().direction == TransferDirection::ToSybase
-                                                     ? QStringLiteral("Please select a table")
-                                                     : QStringLiteral("Please select a table to send."));
+    EXPECT_EQ(noCurrent.dialogs.shown()[0].text,
+              D().toward == ServerKind::SybaseASE
+                  ? QStringLiteral("Please select a table")
+                  : QStringLiteral("Please select a table to send."));
     EXPECT_EQ(noCurrent.dialogs.shown()[0].caption, ApplicationTitle());
     EXPECT_TRUE(noCurrent.busy.empty());
 
@@ -336,7 +337,7 @@ TEST(TransferTablesToSybase, FailingInsertIsReportedWithItsStatementAndNextRowCo
     window.profiles.sybase = sybase.Profile();
     Fill(window.list1, {{name, true}});
 
-    TransferTables(TransferDirection::ToSybase, window);
+    RunTransfer(ServerKind::SybaseASE, window);
 
     const auto reports = window.ErrorReports();
     ASSERT_EQ(reports.size(), 1u) << Printed(reports);
@@ -372,7 +373,7 @@ TEST(TransferTablesToMySQL, TextUpdatedToNullArrivesAsNull) {
     window.profiles.sybase = sybase.Profile();
     Fill(window.list2, {{name, true}});
 
-    TransferTables(TransferDirection::ToMySQL, window);
+    RunTransfer(ServerKind::MySQL, window);
 
     EXPECT_TRUE(window.ErrorReports().empty()) << Printed(window.ErrorReports());
     Session target = Session::Open(Server::MySQL, mysql);
@@ -416,7 +417,7 @@ TEST(TransferTablesToSybase, AsAnotherUserTheCopyReplacesThatUsersOwnTable) {
         EXPECT_EQ(window.list2.Owner(i).loginsOwn, window.list2.Owner(i).name == "bob") << i;
     Fill(window.list1, {{name, true}});
 
-    TransferTables(TransferDirection::ToSybase, window);
+    RunTransfer(ServerKind::SybaseASE, window);
 
     EXPECT_TRUE(window.ErrorReports().empty()) << Printed(window.ErrorReports());
     EXPECT_EQ(window.Questions().size(), 1u);
@@ -466,7 +467,7 @@ TEST(TransferTablesToSybase, ServerStoppedMidRunGivesOneReport) {
             ase.Stop(std::chrono::seconds(20), true);
     };
 
-    TransferTables(TransferDirection::ToSybase, window);
+    RunTransfer(ServerKind::SybaseASE, window);
 
     const auto reports = window.ErrorReports();
     ASSERT_EQ(reports.size(), 1u) << Printed(reports);
@@ -484,7 +485,7 @@ TEST(TransferTablesToSybase, ServerStoppedMidRunGivesOneReport) {
     for (int i = 0; i < window.list1.Count(); ++i)
         window.list1.SetSelected(i, window.list1.Text(i) == Q(names[0]));
     window.dialogs.clear();
-    TransferTables(TransferDirection::ToSybase, window);
+    RunTransfer(ServerKind::SybaseASE, window);
     EXPECT_TRUE(window.ErrorReports().empty()) << Printed(window.ErrorReports());
     EXPECT_TRUE(window.list2.Texts().contains(Q(names[0])));
 }

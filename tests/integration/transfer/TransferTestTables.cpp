@@ -18,8 +18,8 @@ const char* Label(Server server) {
     return server == Server::MySQL ? "MySQL" : "Sybase ASE";
 }
 
-TransferDirection Toward(Server target) {
-    return target == Server::MySQL ? TransferDirection::ToMySQL : TransferDirection::ToSybase;
+ServerKind Toward(Server target) {
+    return target == Server::MySQL ? ServerKind::MySQL : ServerKind::SybaseASE;
 }
 
 std::string Quote(Server server, std::string_view name) {

@@ -18,7 +18,7 @@ namespace veltrane::testing {
 enum class Server { MySQL, Sybase };
 
 const char* Label(Server server);
-TransferDirection Toward(Server target);
+ServerKind Toward(Server target);
 std::string Quote(Server server, std::string_view name);
 
 // An open connection to one test server, the way the transfer opens them.

@@ -4,6 +4,7 @@
 
 #include "TransferTestTables.h"
 #include "app/shell/Dialogs.h"
+#include "app/shell/ErrorTrap.h"
 #include "catalogue/lists/TableList.h"
 #include "connect/LiveProfiles.h"
 #include "transfer/TransferTables.h"
@@ -52,6 +53,17 @@ private:
         return out;
     }
 };
+
+// One run of the "Send Table/s" button toward `target`, reported under that button's handler
+// as the main window reports it.
+inline void RunTransfer(ServerKind target, RecordingWindow& window) {
+    std::string statement;
+    ErrorTrap trap(LocationTag(QStringLiteral("Form2"), target == ServerKind::SybaseASE
+                                                            ? QStringLiteral("PushButton3_Click")
+                                                            : QStringLiteral("PushButton4_Click")),
+                   window.dialogs, statement);
+    TransferTables(target, window, trap, statement);
+}
 
 inline QString Q(const std::string& s) {
     return QString::fromStdString(s);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace veltrane {
@@ -176,6 +177,35 @@ TEST_F(ErrorTrapTest, TransferTrapShowsStatementAtTheMomentOfFailure) {
     EXPECT_TRUE(dialogs.shown()[0].text.endsWith(QStringLiteral("\r\rsql: ")));
     EXPECT_TRUE(
         dialogs.shown()[1].text.endsWith(QStringLiteral("\r\rsql: INSERT INTO [t] VALUES ('é')")));
+}
+
+// The hook sees every failure, whichever kind of step it comes from, before its box is shown;
+// a hook that throws does not keep the box from showing, and an empty one sees nothing.
+TEST_F(ErrorTrapTest, FailureHookSeesEachFailureBeforeItsBox) {
+    ErrorTrap trap(kTestTag, dialogs);
+    std::vector<std::pair<QString, std::size_t>> seen; // the failure, the boxes shown before it
+    trap.SetFailureHook([&](const std::exception_ptr& failure) {
+        seen.emplace_back(FailureDescription(failure), dialogs.shown().size());
+        if (seen.size() == 4)
+            throw std::runtime_error("the hook fails");
+    });
+    using Range = std::pair<long long, long long>;
+    trap.Run(100, [] { throw DatabaseError("run"); });
+    trap.If(102, []() -> bool { throw DatabaseError("if"); });
+    trap.Value(
+        104, []() -> int { throw DatabaseError("value"); }, 0);
+    trap.For(
+        106, []() -> Range { throw DatabaseError("for"); }, [](long long) {});
+    trap.Run(108, [] {});
+    trap.SetFailureHook({});
+    trap.Run(110, [] { throw DatabaseError("after"); });
+    EXPECT_EQ(seen, (std::vector<std::pair<QString, std::size_t>>{
+                        {QStringLiteral("run"), 0},
+                        {QStringLiteral("if"), 1},
+                        {QStringLiteral("value"), 2},
+                        {QStringLiteral("for"), 3},
+                    }));
+    EXPECT_EQ(ReportedLines(), (std::vector<unsigned>{100, 102, 104, 106, 110}));
 }
 
 TEST_F(ErrorTrapTest, LoopHeadFailureGoesOnWithKnownBoundOrSkipsBody) {

@@ -134,7 +134,7 @@ TEST(CreateTableStatement, EveryCodeTowardSybaseIsNullableText) {
         expected += "[x" + std::to_string(code) + "] TEXT NULL,";
     }
     expected.back() = ')';
-    EXPECT_EQ(CreateTableStatement(TransferDirection::ToSybase, "all", columns), expected);
+    EXPECT_EQ(CreateTableStatement(ServerKind::SybaseASE, "all", columns), expected);
 }
 
 TEST(CreateTableStatement, EveryCodeTowardMySQLInSourceOrder) {
@@ -146,7 +146,7 @@ TEST(CreateTableStatement, EveryCodeTowardMySQLInSourceOrder) {
     }
     expected.back() = ')';
     expected += ';';
-    EXPECT_EQ(CreateTableStatement(TransferDirection::ToMySQL, "all", columns), expected);
+    EXPECT_EQ(CreateTableStatement(ServerKind::MySQL, "all", columns), expected);
 }
 
 // The worked example of the orders table; the types are the ones that keep the data
@@ -158,22 +158,21 @@ const std::vector<FieldInfo> kOrders = {
 };
 
 TEST(CreateTableStatement, OrdersTowardSybaseWithNullableTextColumns) {
-    EXPECT_EQ(CreateTableStatement(TransferDirection::ToSybase, "orders", kOrders),
+    EXPECT_EQ(CreateTableStatement(ServerKind::SybaseASE, "orders", kOrders),
               "CREATE TABLE [orders]([id] TEXT NULL,[name] TEXT NULL,[total] TEXT NULL,"
               "[created] TEXT NULL,[flag] TEXT NULL,[photo] TEXT NULL)");
 }
 
 TEST(CreateTableStatement, OrdersTowardMySQLWithLosslessTypes) {
-    EXPECT_EQ(CreateTableStatement(TransferDirection::ToMySQL, "orders", kOrders),
+    EXPECT_EQ(CreateTableStatement(ServerKind::MySQL, "orders", kOrders),
               "CREATE TABLE `orders`(`id` INT,`name` TEXT,`total` DECIMAL(19,4),"
               "`created` DATETIME(6),`flag` BIT,`photo` LONGBLOB);");
 }
 
 TEST(CreateTableStatement, OneColumnTablesWithNullableTextTowardSybase) {
     const std::vector<FieldInfo> one = {Column("c", AdoType::Char)};
-    EXPECT_EQ(CreateTableStatement(TransferDirection::ToMySQL, "t", one),
-              "CREATE TABLE `t`(`c` TEXT);");
-    EXPECT_EQ(CreateTableStatement(TransferDirection::ToSybase, "t", one),
+    EXPECT_EQ(CreateTableStatement(ServerKind::MySQL, "t", one), "CREATE TABLE `t`(`c` TEXT);");
+    EXPECT_EQ(CreateTableStatement(ServerKind::SybaseASE, "t", one),
               "CREATE TABLE [t]([c] TEXT NULL)");
 }
 
@@ -184,17 +183,17 @@ TEST(CreateTableStatement, NamesKeepCaseAndBlanksAndHaveClosingQuotesDoubled) {
         Column("Ünïcødé 名 😀", AdoType::VarChar),
         Column("it's", AdoType::Boolean),
     };
-    EXPECT_EQ(CreateTableStatement(TransferDirection::ToSybase, "My `Table]", columns),
+    EXPECT_EQ(CreateTableStatement(ServerKind::SybaseASE, "My `Table]", columns),
               "CREATE TABLE [My `Table]]]([unit price] TEXT NULL,[we`ird]]] TEXT NULL,"
               "[Ünïcødé 名 😀] TEXT NULL,[it's] TEXT NULL)");
-    EXPECT_EQ(CreateTableStatement(TransferDirection::ToMySQL, "My `Table]", columns),
+    EXPECT_EQ(CreateTableStatement(ServerKind::MySQL, "My `Table]", columns),
               "CREATE TABLE `My ``Table]`(`unit price` DOUBLE,`we``ird]` INT,"
               "`Ünïcødé 名 😀` TEXT,`it's` BIT);");
 }
 
 TEST(CreateTableStatement, NoColumnsKeepsTheParenthesesForTheServerToReject) {
-    EXPECT_EQ(CreateTableStatement(TransferDirection::ToSybase, "t", {}), "CREATE TABLE [t]()");
-    EXPECT_EQ(CreateTableStatement(TransferDirection::ToMySQL, "t", {}), "CREATE TABLE `t`();");
+    EXPECT_EQ(CreateTableStatement(ServerKind::SybaseASE, "t", {}), "CREATE TABLE [t]()");
+    EXPECT_EQ(CreateTableStatement(ServerKind::MySQL, "t", {}), "CREATE TABLE `t`();");
 }
 
 } // namespace

@@ -12,11 +12,11 @@
 namespace veltrane {
 namespace {
 
-constexpr auto ToSybase = TransferDirection::ToSybase;
-constexpr auto ToMySQL = TransferDirection::ToMySQL;
+constexpr auto ToSybase = ServerKind::SybaseASE;
+constexpr auto ToMySQL = ServerKind::MySQL;
 
-std::string Insert(TransferDirection direction, std::string_view table, std::vector<DbValue> row) {
-    return InsertRowStatement(direction, table, row);
+std::string Insert(ServerKind toward, std::string_view table, std::vector<DbValue> row) {
+    return InsertRowStatement(toward, table, row);
 }
 
 // The worked examples: Null is NULL and an empty text '' in both directions; a boolean toward
@@ -57,9 +57,9 @@ TEST(InsertRowStatement, BooleansAreDigitsQuotedOnlyTowardSybase) {
 
 // The words True and False are data like any other text: never turned into numbers.
 TEST(InsertRowStatement, TextTrueAndFalseStayQuotedTextInBothDirections) {
-    for (auto direction : {ToSybase, ToMySQL}) {
-        const std::string open = direction == ToSybase ? "INSERT INTO [w] " : "INSERT INTO `w` ";
-        EXPECT_EQ(Insert(direction, "w",
+    for (auto toward : {ToSybase, ToMySQL}) {
+        const std::string open = toward == ToSybase ? "INSERT INTO [w] " : "INSERT INTO `w` ";
+        EXPECT_EQ(Insert(toward, "w",
                          {DbValue::Text("True"), DbValue::Text("False"), DbValue::Text("true"),
                           DbValue::Text("He said 'True'"), DbValue::Text("'False'")}),
                   open + "VALUES('True', 'False', 'true', 'He said ''True''', '''False''')");
@@ -220,11 +220,11 @@ TEST(InsertRowStatement, RandomHostileTextsComeOutAsExactlyTheirOwnLiterals) {
             }
             row.push_back(DbValue::Text(text));
         }
-        for (auto direction : {ToSybase, ToMySQL}) {
-            const std::string sql = InsertRowStatement(direction, "t", row);
+        for (auto toward : {ToSybase, ToMySQL}) {
+            const std::string sql = InsertRowStatement(toward, "t", row);
             const auto items = ReadValues(
-                sql, direction == ToSybase ? "INSERT INTO [t] VALUES(" : "INSERT INTO `t` VALUES(",
-                direction == ToSybase);
+                sql, toward == ToSybase ? "INSERT INTO [t] VALUES(" : "INSERT INTO `t` VALUES(",
+                toward == ToSybase);
             ASSERT_EQ(items.size(), row.size()) << sql;
             for (std::size_t f = 0; f < row.size(); ++f) {
                 ASSERT_EQ(items[f], "'" + row[f].AsText()) << sql;
@@ -350,13 +350,13 @@ TEST(InsertRowBuilder, ReusesItsBufferWithoutLeavingTextOfEarlierRows) {
     EXPECT_THROW(builder.Build(rows), DatabaseError);
 }
 
-TEST(InsertRowBuilder, PointerRowsGiveTheSameStatementAsValueRows) {
+TEST(InsertRowBuilder, ResultSetRowsGiveTheSameStatementAsValueRows) {
     const std::vector<DbValue> values = {DbValue::Int(3), DbValue::Null(), DbValue::Binary("\x7f")};
-    const std::vector<const DbValue*> pointers = {&values[0], &values[1], &values[2]};
-    for (auto direction : {ToSybase, ToMySQL}) {
-        InsertRowBuilder builder(direction, "p");
-        const std::string fromPointers = builder.Build(std::span<const DbValue* const>(pointers));
-        EXPECT_EQ(fromPointers, InsertRowStatement(direction, "p", values));
+    for (auto toward : {ToSybase, ToMySQL}) {
+        InsertRowBuilder builder(toward, "p");
+        const RowsOf rows({values});
+        const std::string fromRows = builder.Build(rows);
+        EXPECT_EQ(fromRows, InsertRowStatement(toward, "p", values));
     }
     EXPECT_EQ(InsertRowStatement(ToSybase, "p", values),
               "INSERT INTO [p] VALUES('3', NULL, '0x7f')");

@@ -35,8 +35,8 @@ TEST(IdentifierQuoting, ClosingDelimitersAreDoubledAndEverythingElseKept) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(QuoteMySQLIdentifier(c.name), c.mysql);
         EXPECT_EQ(QuoteSybaseIdentifier(c.name), c.sybase);
-        EXPECT_EQ(QuoteTargetIdentifier(TransferDirection::ToMySQL, c.name), c.mysql);
-        EXPECT_EQ(QuoteTargetIdentifier(TransferDirection::ToSybase, c.name), c.sybase);
+        EXPECT_EQ(QuoteTargetIdentifier(ServerKind::MySQL, c.name), c.mysql);
+        EXPECT_EQ(QuoteTargetIdentifier(ServerKind::SybaseASE, c.name), c.sybase);
     }
 }
 
