@@ -808,13 +808,14 @@ private:
 
 class MariaDbResultSet;
 
-// The client handle, shared by the connection and its result sets so that a result set that
-// outlives its connection finds the handle gone instead of dangling.
-struct Session {
+// The client handle and what belongs to it, shared by the backend and the result sets it
+// hands out, so that a result set that outlives its backend finds the handle gone instead of
+// dangling.
+struct MariaDbLink {
     MYSQL* mysql = nullptr;
-    // The result being streamed; the session can run nothing else until it has been read to
+    // The result being streamed; the connection can run nothing else until it has been read to
     // its end or released.
-    MariaDbResultSet* streaming = nullptr;
+    MariaDbResultSet* stream = nullptr;
     // Results whose rows live in a statement handle, which closing the connection invalidates.
     std::vector<MariaDbResultSet*> prepared;
     // The server's max_allowed_packet: a longer statement would make it drop the session.
@@ -830,8 +831,9 @@ struct Session {
         return error;
     }
 
-    // Reads and discards any further results of the last statement; their errors count.
-    void DrainMoreResults(const std::string& statement) {
+    // Reads and discards any further results of the last statement (a procedure call's); their
+    // errors count.
+    void FinishBatch(const std::string& statement) {
         while (mysql_more_results(mysql)) {
             const int status = NextResult(mysql);
             if (status > 0) {
@@ -848,17 +850,21 @@ struct Session {
         }
     }
 
-    void FinishStreaming(bool keepRows);
-    void DetachAll();
+    // Frees the connection from the stream, if there is one, so that it can do something else:
+    // with keepRows the stream's remaining rows are read into memory first (its result set
+    // stays whole), otherwise its result set is closed.
+    void ReleaseStream(bool keepRows);
+    // Frees every result set from the connection before it closes.
+    void ReleaseAll();
 };
 
 class MariaDbResultSet final : public ResultSet {
 public:
     // Takes over `stmt` (binary protocol) or `result` (text protocol); `stored` when the
     // client already holds every row.
-    MariaDbResultSet(std::shared_ptr<Session> session, MYSQL_STMT* stmt, MYSQL_RES* result,
+    MariaDbResultSet(std::shared_ptr<MariaDbLink> link, MYSQL_STMT* stmt, MYSQL_RES* result,
                      bool stored, std::string statement)
-        : session_(std::move(session))
+        : link_(std::move(link))
         , statement_(std::move(statement)) {
         const MYSQL_FIELD* fields = nullptr;
         unsigned count = 0;
@@ -867,7 +873,7 @@ public:
             if (!metadata) {
                 DatabaseError error = StatementError(stmt, statement_);
                 CloseStatement(stmt);
-                throw session_->Note(error);
+                throw link_->Note(error);
             }
             count = mysql_num_fields(metadata);
             fields = mysql_fetch_fields(metadata);
@@ -887,27 +893,27 @@ public:
         } else {
             Describe(mysql_fetch_fields(result), mysql_num_fields(result));
             rows_ =
-                std::make_unique<TextRows>(session_->mysql, result, stored, columns_, statement_);
+                std::make_unique<TextRows>(link_->mysql, result, stored, columns_, statement_);
         }
         values_.resize(columns_.size());
         recordCount_ = rows_->Count();
         if (!stored) {
-            session_->streaming = this;
+            link_->stream = this;
         }
         if (stmt) {
             prepared_ = true;
-            session_->prepared.push_back(this);
+            link_->prepared.push_back(this);
         }
     }
 
     ~MariaDbResultSet() override {
         try {
-            Release();
+            Close();
         } catch (...) {
-            // Releasing is best effort when the result set is destroyed.
+            // Closing is best effort when the result set is destroyed.
         }
         if (prepared_) {
-            std::erase(session_->prepared, this);
+            std::erase(link_->prepared, this);
         }
     }
 
@@ -946,14 +952,19 @@ public:
         Advance();
     }
 
-    void Close() override { Release(); }
+    void Close() override {
+        closed_ = true;
+        eof_ = true;
+        pending_.clear();
+        FreeRows(false);
+    }
 
-    // Called when the session needs the connection for something else: before another
-    // statement runs, or when it closes. With keepRows the remaining rows are read into memory
-    // so this result set stays usable; otherwise they are discarded and it is closed.
-    void Detach(bool keepRows) {
-        if (!keepRows || !rows_) {
-            Release();
+    // Reads the remaining rows into memory, so that the connection can run another statement
+    // or close while this result set stays usable. One with no rows left in the client (read
+    // to its end, or drained before) is closed instead.
+    void Drain() {
+        if (!rows_) {
+            Close();
             return;
         }
         try {
@@ -963,10 +974,10 @@ public:
             }
             FreeRows(true);
         } catch (const DatabaseError& e) {
-            Release();
-            throw session_->Note(e);
+            Close();
+            throw link_->Note(e);
         } catch (...) {
-            Release();
+            Close();
             throw;
         }
     }
@@ -1002,27 +1013,27 @@ private:
         } catch (const DatabaseError& e) {
             eof_ = true;
             FreeRows(false);
-            throw session_->Note(e);
+            throw link_->Note(e);
         }
         eof_ = true;
         FreeRows(true);
     }
 
-    // Frees the client's rows; for a streamed result also clears the session for the next
+    // Frees the client's rows; for a streamed result also frees the connection for the next
     // statement, reading any further results of the statement.
     void FreeRows(bool reportErrors) {
         if (!rows_) {
             return;
         }
         rows_.reset();
-        if (session_->streaming == this) {
-            session_->streaming = nullptr;
-            if (session_->mysql && !session_->lost) {
+        if (link_->stream == this) {
+            link_->stream = nullptr;
+            if (link_->mysql && !link_->lost) {
                 if (reportErrors) {
-                    session_->DrainMoreResults(statement_);
+                    link_->FinishBatch(statement_);
                 } else {
                     try {
-                        session_->DrainMoreResults(statement_);
+                        link_->FinishBatch(statement_);
                     } catch (const DatabaseError&) {
                         // The caller is discarding this statement's results.
                     }
@@ -1031,14 +1042,7 @@ private:
         }
     }
 
-    void Release() {
-        closed_ = true;
-        eof_ = true;
-        pending_.clear();
-        FreeRows(false);
-    }
-
-    std::shared_ptr<Session> session_;
+    std::shared_ptr<MariaDbLink> link_;
     std::string statement_;
     std::vector<Column> columns_;
     std::unique_ptr<RowSource> rows_;
@@ -1050,20 +1054,25 @@ private:
     bool closed_ = false;
 };
 
-void Session::FinishStreaming(bool keepRows) {
-    if (streaming) {
-        streaming->Detach(keepRows);
+void MariaDbLink::ReleaseStream(bool keepRows) {
+    if (!stream) {
+        return;
+    }
+    if (keepRows) {
+        stream->Drain();
+    } else {
+        stream->Close();
     }
 }
 
-void Session::DetachAll() {
-    FinishStreaming(false);
+void MariaDbLink::ReleaseAll() {
+    ReleaseStream(false);
     // A stored result of a prepared statement keeps its rows inside the statement handle,
     // which the library invalidates with the connection: read them out first.
     const std::vector<MariaDbResultSet*> holders = prepared;
     for (MariaDbResultSet* holder : holders) {
         try {
-            holder->Detach(true);
+            holder->Drain();
         } catch (const DatabaseError&) {
             // That result set is closed; closing the connection goes on.
         }
@@ -1110,8 +1119,8 @@ constexpr int kCallBackReceiveBufferBytes = 64 * 1024;
 
 class MariaDbBackend final : public ConnectionBackend {
 public:
-    MariaDbBackend(std::shared_ptr<Session> session, const ConnectionOptions& options)
-        : session_(std::move(session))
+    MariaDbBackend(std::shared_ptr<MariaDbLink> link, const ConnectionOptions& options)
+        : link_(std::move(link))
         , clientCursor_(options.cursorLocation == CursorLocation::Client)
         , rowRead_(options.rowRead) {}
 
@@ -1134,12 +1143,12 @@ public:
     }
 
     void Close() override {
-        if (!session_ || !session_->mysql) {
+        if (!link_ || !link_->mysql) {
             return;
         }
-        session_->DetachAll();
+        link_->ReleaseAll();
         // The library frees the handle at the end of the call.
-        MYSQL* mysql = std::exchange(session_->mysql, nullptr);
+        MYSQL* mysql = std::exchange(link_->mysql, nullptr);
         Await(
             mysql, [&] { return mysql_close_start(mysql); },
             [&](int ready) { return mysql_close_cont(mysql, ready); });
@@ -1147,30 +1156,30 @@ public:
 
 private:
     MYSQL* Handle(const std::string& statement) const {
-        if (!session_->mysql) {
+        if (!link_->mysql) {
             throw ObjectClosedError();
         }
-        if (session_->lost) {
+        if (link_->lost) {
             throw DatabaseError(std::string("The connection to the MySQL server was lost: ") +
-                                    session_->lost->what(),
-                                session_->lost->NativeError(), statement,
+                                    link_->lost->what(),
+                                link_->lost->NativeError(), statement,
                                 FailureReason::ConnectionLost);
         }
-        return session_->mysql;
+        return link_->mysql;
     }
 
     std::unique_ptr<ResultSet> Run(const std::string& statement, bool buffered) {
         MYSQL* mysql = Handle(statement);
         // The command byte travels in the same packet as the statement.
-        if (statement.size() + 1 > session_->maxPacketBytes) {
+        if (statement.size() + 1 > link_->maxPacketBytes) {
             throw DatabaseError(
                 "The statement is " + std::to_string(statement.size()) +
-                    " bytes long, more than the " + std::to_string(session_->maxPacketBytes - 1) +
+                    " bytes long, more than the " + std::to_string(link_->maxPacketBytes - 1) +
                     " bytes the MySQL server accepts (max_allowed_packet " +
-                    std::to_string(session_->maxPacketBytes) + "); it was not sent.",
+                    std::to_string(link_->maxPacketBytes) + "); it was not sent.",
                 1153, statement);
         }
-        session_->FinishStreaming(true);
+        link_->ReleaseStream(true);
         try {
             if (ReadsRows(statement)) {
                 if (auto rows = RunPrepared(mysql, statement, buffered)) {
@@ -1179,7 +1188,7 @@ private:
             }
             return RunText(mysql, statement, buffered);
         } catch (const DatabaseError& e) {
-            throw session_->Note(e);
+            throw link_->Note(e);
         }
     }
 
@@ -1236,7 +1245,7 @@ private:
             throw error;
         }
         auto rows =
-            std::make_unique<MariaDbResultSet>(session_, stmt, nullptr, buffered, statement);
+            std::make_unique<MariaDbResultSet>(link_, stmt, nullptr, buffered, statement);
         rows->Start();
         return rows;
     }
@@ -1246,7 +1255,7 @@ private:
             throw ClientError(mysql, statement);
         }
         // The first result with rows is returned; any other results (a procedure call) are
-        // read and discarded so that the next statement finds the session free.
+        // read and discarded so that the next statement finds the connection free.
         std::unique_ptr<MariaDbResultSet> rows;
         for (;;) {
             if (mysql_field_count(mysql) > 0) {
@@ -1259,7 +1268,7 @@ private:
                     if (!result) {
                         throw ClientError(mysql, statement);
                     }
-                    rows = std::make_unique<MariaDbResultSet>(session_, nullptr, result, buffered,
+                    rows = std::make_unique<MariaDbResultSet>(link_, nullptr, result, buffered,
                                                               statement);
                     rows->Start();
                     if (!buffered) {
@@ -1278,7 +1287,7 @@ private:
         return rows;
     }
 
-    std::shared_ptr<Session> session_;
+    std::shared_ptr<MariaDbLink> link_;
     bool clientCursor_;
     std::function<void()> rowRead_;
 };
@@ -1386,14 +1395,14 @@ std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& ta
     RejectNul(target.password, "password");
     RejectNul(target.database, "database name");
 
-    auto session = std::make_shared<Session>();
-    session->mysql = mysql_init(nullptr);
-    if (!session->mysql) {
+    auto link = std::make_shared<MariaDbLink>();
+    link->mysql = mysql_init(nullptr);
+    if (!link->mysql) {
         throw DatabaseError("The MySQL client could not allocate a connection.");
     }
-    MYSQL* mysql = session->mysql;
+    MYSQL* mysql = link->mysql;
     // Owns the handle until the backend takes over.
-    auto backend = std::make_unique<MariaDbBackend>(session, options);
+    auto backend = std::make_unique<MariaDbBackend>(link, options);
 
     // TCP even for "localhost", which the client would otherwise take as the local socket.
     const unsigned int protocol = MYSQL_PROTOCOL_TCP;
@@ -1473,11 +1482,11 @@ std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& ta
     if (MYSQL_RES* result = StoreResult(mysql)) {
         MYSQL_ROW row = mysql_fetch_row(result);
         if (row && row[0]) {
-            session->maxPacketBytes = std::strtoull(row[0], nullptr, 10);
+            link->maxPacketBytes = std::strtoull(row[0], nullptr, 10);
         }
         mysql_free_result(result);
     }
-    if (session->maxPacketBytes == 0) {
+    if (link->maxPacketBytes == 0) {
         throw DatabaseError("The MySQL server did not tell its max_allowed_packet.");
     }
     return backend;
