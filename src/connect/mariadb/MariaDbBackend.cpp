@@ -8,6 +8,7 @@
 #include "connect/access/DatabaseError.h"
 #include "connect/access/ServerWait.h"
 #include "connect/mariadb/MariaDbErrors.h"
+#include "connect/mariadb/MariaDbLink.h"
 #include "connect/mariadb/MariaDbValues.h"
 
 #include <algorithm>
@@ -38,167 +39,6 @@
 namespace veltrane::mariadb {
 
 namespace {
-
-// Every call that may wait for the server runs through the client's non-blocking interface
-// (the handle is opened with MYSQL_OPT_NONBLOCK), so that the window takes its turns while the
-// server is awaited. The waits themselves are the blocking calls': the same events, the same
-// timeout per wait, and the same errno when one ends, so that every message stays as it was.
-
-// The stack the non-blocking calls run on. The whole connect runs there (authentication
-// plugins, and the library's own name lookup where it does one), so it gets more than the
-// library's default of 60 KiB.
-constexpr std::size_t kCallStackBytes = 256 * 1024;
-// How often a wait that reads a stored result calls back the caller's rowsArriving.
-constexpr std::chrono::milliseconds kRowsArrivingSlice{5};
-
-short PollEvents(int status) {
-    short events = 0;
-    if (status & MYSQL_WAIT_READ) {
-        events |= POLLIN;
-    }
-    if (status & MYSQL_WAIT_WRITE) {
-        events |= POLLOUT;
-    }
-    if (status & MYSQL_WAIT_EXCEPT) {
-        events |= POLLPRI;
-    }
-    return events;
-}
-
-// What to resume a suspended call with, from what poll saw on its socket. errno is then what
-// the library left when it suspended, as after the blocking call's poll.
-int Readiness(MYSQL* mysql, const pollfd& wait, int status, int libraryErrno) {
-    errno = libraryErrno;
-    // A connect that failed (the handle has no connection yet): the blocking connect gives up
-    // on the address leaving errno as connect() left it (EINPROGRESS, which its message then
-    // shows), where the non-blocking one would set the socket's error. Resumed as timed out,
-    // it gives up the same way.
-    if (mysql->net.pvio == nullptr && (wait.revents & POLLERR)) {
-        return MYSQL_WAIT_TIMEOUT;
-    }
-    int ready = 0;
-    if (wait.revents & POLLIN) {
-        ready |= MYSQL_WAIT_READ;
-    }
-    if (wait.revents & POLLOUT) {
-        ready |= MYSQL_WAIT_WRITE;
-    }
-    if (wait.revents & POLLPRI) {
-        ready |= MYSQL_WAIT_EXCEPT;
-    }
-    // An error or hang-up answers whatever the call waits for: its next read or write fails
-    // and tells why.
-    if (wait.revents & (POLLERR | POLLHUP | POLLNVAL)) {
-        ready |= status & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE | MYSQL_WAIT_EXCEPT);
-    }
-    return ready;
-}
-
-// Runs one non-blocking call to its end: `start()` begins it and `resume(ready)` goes on with
-// it, each returning the library's status (0: done; the call's result is where the lambdas
-// put it). Between the two, on this stack and never inside the library's, the window takes a
-// turn after every suspension and at least every kServerWaitSlice while the socket stays
-// quiet, and so does `rowsArriving` when given. A rowsArriving that throws is not called
-// again, and its exception is rethrown once the call has ended: a call left suspended would
-// leave the handle unusable.
-template <typename Start, typename Resume>
-void Await(MYSQL* mysql, Start start, Resume resume,
-           const std::function<void()>* rowsArriving = nullptr) {
-    using Clock = std::chrono::steady_clock;
-    using std::chrono::milliseconds;
-    const milliseconds slice = rowsArriving ? kRowsArrivingSlice : kServerWaitSlice;
-    std::exception_ptr failure;
-    const auto turn = [&]() noexcept {
-        TakeServerWaitTurn();
-        if (rowsArriving && !failure) {
-            try {
-                (*rowsArriving)();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        }
-    };
-    int status = start();
-    while (status != 0) {
-        const int libraryErrno = errno;
-        // The library's limit is per wait, as the blocking poll's timeout is.
-        const bool limited = (status & MYSQL_WAIT_TIMEOUT) != 0;
-        const Clock::time_point deadline =
-            limited ? Clock::now() + milliseconds(mysql_get_timeout_value_ms(mysql))
-                    : Clock::time_point::max();
-        pollfd wait{mysql_get_socket(mysql), PollEvents(status), 0};
-        turn();
-        int ready = 0;
-        for (;;) {
-            milliseconds next = slice;
-            bool last = false;
-            if (limited) {
-                next = std::min(next, std::chrono::ceil<milliseconds>(deadline - Clock::now()));
-                if (next.count() <= 0) {
-                    // Past the deadline (a long turn): what has arrived meanwhile still counts.
-                    next = milliseconds(0);
-                    last = true;
-                }
-            }
-            if (poll(&wait, 1, static_cast<int>(next.count())) > 0) {
-                ready = Readiness(mysql, wait, status, libraryErrno);
-                break;
-            }
-            if (last) {
-                // As the blocking poll does when it runs out.
-                errno = ETIMEDOUT;
-                ready = MYSQL_WAIT_TIMEOUT;
-                break;
-            }
-            turn();
-        }
-        status = resume(ready);
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
-}
-
-void FreeResult(MYSQL_RES* result) {
-    Await(
-        result->handle, [&] { return mysql_free_result_start(result); },
-        [&](int ready) { return mysql_free_result_cont(result, ready); });
-}
-
-void CloseStatement(MYSQL_STMT* stmt) {
-    my_bool failed = 0;
-    Await(
-        stmt->mysql, [&] { return mysql_stmt_close_start(&failed, stmt); },
-        [&](int ready) { return mysql_stmt_close_cont(&failed, stmt, ready); });
-}
-
-int NextResult(MYSQL* mysql) {
-    // Without a further result the call reads nothing, so it need not run on the call stack.
-    if (!mysql_more_results(mysql)) {
-        return mysql_next_result(mysql);
-    }
-    int status = 0;
-    Await(
-        mysql, [&] { return mysql_next_result_start(&status, mysql); },
-        [&](int ready) { return mysql_next_result_cont(&status, mysql, ready); });
-    return status;
-}
-
-int RealQuery(MYSQL* mysql, const char* statement, unsigned long length) {
-    int failed = 0;
-    Await(
-        mysql, [&] { return mysql_real_query_start(&failed, mysql, statement, length); },
-        [&](int ready) { return mysql_real_query_cont(&failed, mysql, ready); });
-    return failed;
-}
-
-MYSQL_RES* StoreResult(MYSQL* mysql) {
-    MYSQL_RES* result = nullptr;
-    Await(
-        mysql, [&] { return mysql_store_result_start(&result, mysql); },
-        [&](int ready) { return mysql_store_result_cont(&result, mysql, ready); });
-    return result;
-}
 
 // The rows of one result as the client library holds them: read one at a time, each decoded
 // into DbValues only when it becomes the current row.
@@ -435,57 +275,7 @@ private:
     bool stored_ = false;
 };
 
-class MariaDbResultSet;
-
-// The client handle and what belongs to it, shared by the backend and the result sets it
-// hands out, so that a result set that outlives its backend finds the handle gone instead of
-// dangling.
-struct MariaDbLink {
-    MYSQL* mysql = nullptr;
-    // The result being streamed; the connection can run nothing else until it has been read to
-    // its end or released.
-    MariaDbResultSet* stream = nullptr;
-    // Results whose rows live in a statement handle, which closing the connection invalidates.
-    std::vector<MariaDbResultSet*> prepared;
-    // The server's max_allowed_packet: a longer statement would make it drop the session.
-    unsigned long long maxPacketBytes = 0;
-    // Set once the session is known to be gone, with the error that showed it.
-    std::optional<DatabaseError> lost;
-
-    // Remembers an error that ended the session, so later calls fail at once with it.
-    DatabaseError Note(DatabaseError error) {
-        if (error.ConnectionLost() && !lost) {
-            lost = error;
-        }
-        return error;
-    }
-
-    // Reads and discards any further results of the last statement (a procedure call's); their
-    // errors count.
-    void FinishBatch(const std::string& statement) {
-        while (mysql_more_results(mysql)) {
-            const int status = NextResult(mysql);
-            if (status > 0) {
-                throw Note(ClientError(mysql, statement));
-            }
-            if (status < 0) {
-                break;
-            }
-            if (MYSQL_RES* extra = mysql_use_result(mysql)) {
-                FreeResult(extra);
-            } else if (mysql_field_count(mysql) != 0) {
-                throw Note(ClientError(mysql, statement));
-            }
-        }
-    }
-
-    // Frees the connection from the stream, if there is one, so that it can do something else:
-    // with keepRows the stream's remaining rows are read into memory first (its result set
-    // stays whole), otherwise its result set is closed.
-    void ReleaseStream(bool keepRows);
-    // Frees every result set from the connection before it closes.
-    void ReleaseAll();
-};
+} // namespace
 
 class MariaDbResultSet final : public ResultSet {
 public:
@@ -707,6 +497,8 @@ void MariaDbLink::ReleaseAll() {
         }
     }
 }
+
+namespace {
 
 // True for statements that may return rows and can run as prepared statements: those that
 // begin with SELECT or WITH (after blanks, opening parentheses and comments). Everything
