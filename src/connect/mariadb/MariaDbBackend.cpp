@@ -9,256 +9,27 @@
 #include "connect/access/ServerWait.h"
 #include "connect/mariadb/MariaDbErrors.h"
 #include "connect/mariadb/MariaDbLink.h"
-#include "connect/mariadb/MariaDbRows.h"
-#include "connect/mariadb/MariaDbValues.h"
+#include "connect/mariadb/MariaDbResultSet.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <deque>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <mysql.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <optional>
-#include <poll.h>
 #include <sys/socket.h>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
-#include <vector>
 
 namespace veltrane::mariadb {
-
-class MariaDbResultSet final : public ResultSet {
-public:
-    // Takes over `stmt` (binary protocol) or `result` (text protocol); `stored` when the
-    // client already holds every row.
-    MariaDbResultSet(std::shared_ptr<MariaDbLink> link, MYSQL_STMT* stmt, MYSQL_RES* result,
-                     bool stored, std::string statement)
-        : link_(std::move(link))
-        , statement_(std::move(statement)) {
-        const MYSQL_FIELD* fields = nullptr;
-        unsigned count = 0;
-        if (stmt) {
-            MYSQL_RES* metadata = mysql_stmt_result_metadata(stmt);
-            if (!metadata) {
-                DatabaseError error = StatementError(stmt, statement_);
-                CloseStatement(stmt);
-                throw link_->Note(error);
-            }
-            count = mysql_num_fields(metadata);
-            fields = mysql_fetch_fields(metadata);
-            Describe(fields, count);
-            try {
-                auto rows = std::make_unique<BinaryRows>(stmt, fields, columns_, statement_);
-                mysql_free_result(metadata);
-                if (stored) {
-                    rows->MarkStored();
-                }
-                rows_ = std::move(rows);
-            } catch (...) {
-                mysql_free_result(metadata);
-                CloseStatement(stmt);
-                throw;
-            }
-        } else {
-            Describe(mysql_fetch_fields(result), mysql_num_fields(result));
-            rows_ =
-                std::make_unique<TextRows>(link_->mysql, result, stored, columns_, statement_);
-        }
-        values_.resize(columns_.size());
-        recordCount_ = rows_->Count();
-        if (!stored) {
-            link_->stream = this;
-        }
-        if (stmt) {
-            prepared_ = true;
-            link_->prepared.push_back(this);
-        }
-    }
-
-    ~MariaDbResultSet() override {
-        try {
-            Close();
-        } catch (...) {
-            // Closing is best effort when the result set is destroyed.
-        }
-        if (prepared_) {
-            std::erase(link_->prepared, this);
-        }
-    }
-
-    // Positions on the first row; separate from the constructor so that a failure there is
-    // cleaned up by the destructor.
-    void Start() { Advance(); }
-
-    int FieldCount() const override { return static_cast<int>(columns_.size()); }
-
-    const FieldInfo& Field(int index) const override {
-        CheckIndex(index);
-        return columns_[static_cast<std::size_t>(index)].info;
-    }
-
-    const DbValue& Value(int index) const override {
-        CheckIndex(index);
-        if (closed_) {
-            throw ObjectClosedError();
-        }
-        if (eof_) {
-            throw NoCurrentRecordError();
-        }
-        return values_[static_cast<std::size_t>(index)];
-    }
-
-    std::int64_t RecordCount() const override { return recordCount_; }
-    bool IsEOF() const override { return eof_; }
-
-    void MoveNext() override {
-        if (closed_) {
-            throw ObjectClosedError();
-        }
-        if (eof_) {
-            throw NoCurrentRecordError();
-        }
-        Advance();
-    }
-
-    void Close() override {
-        closed_ = true;
-        eof_ = true;
-        pending_.clear();
-        FreeRows(false);
-    }
-
-    // Reads the remaining rows into memory, so that the connection can run another statement
-    // or close while this result set stays usable. One with no rows left in the client (read
-    // to its end, or drained before) is closed instead.
-    void Drain() {
-        if (!rows_) {
-            Close();
-            return;
-        }
-        try {
-            std::vector<DbValue> row(columns_.size());
-            while (rows_->Next(row)) {
-                pending_.push_back(row);
-            }
-            FreeRows(true);
-        } catch (const DatabaseError& e) {
-            Close();
-            throw link_->Note(e);
-        } catch (...) {
-            Close();
-            throw;
-        }
-    }
-
-private:
-    void Describe(const MYSQL_FIELD* fields, unsigned count) {
-        columns_.reserve(count);
-        for (unsigned i = 0; i < count; ++i) {
-            columns_.push_back(DescribeColumn(fields[i]));
-        }
-    }
-
-    void CheckIndex(int index) const {
-        if (index < 0 || index >= FieldCount()) {
-            throw UnknownFieldError(std::to_string(index));
-        }
-    }
-
-    void Advance() {
-        if (!pending_.empty()) {
-            values_.swap(pending_.front());
-            pending_.pop_front();
-            return;
-        }
-        if (!rows_) {
-            eof_ = true;
-            return;
-        }
-        try {
-            if (rows_->Next(values_)) {
-                return;
-            }
-        } catch (const DatabaseError& e) {
-            eof_ = true;
-            FreeRows(false);
-            throw link_->Note(e);
-        }
-        eof_ = true;
-        FreeRows(true);
-    }
-
-    // Frees the client's rows; for a streamed result also frees the connection for the next
-    // statement, reading any further results of the statement.
-    void FreeRows(bool reportErrors) {
-        if (!rows_) {
-            return;
-        }
-        rows_.reset();
-        if (link_->stream == this) {
-            link_->stream = nullptr;
-            if (link_->mysql && !link_->lost) {
-                if (reportErrors) {
-                    link_->FinishBatch(statement_);
-                } else {
-                    try {
-                        link_->FinishBatch(statement_);
-                    } catch (const DatabaseError&) {
-                        // The caller is discarding this statement's results.
-                    }
-                }
-            }
-        }
-    }
-
-    std::shared_ptr<MariaDbLink> link_;
-    std::string statement_;
-    std::vector<Column> columns_;
-    std::unique_ptr<RowSource> rows_;
-    bool prepared_ = false;
-    std::vector<DbValue> values_;
-    std::deque<std::vector<DbValue>> pending_;
-    std::int64_t recordCount_ = -1;
-    bool eof_ = false;
-    bool closed_ = false;
-};
-
-void MariaDbLink::ReleaseStream(bool keepRows) {
-    if (!stream) {
-        return;
-    }
-    if (keepRows) {
-        stream->Drain();
-    } else {
-        stream->Close();
-    }
-}
-
-void MariaDbLink::ReleaseAll() {
-    ReleaseStream(false);
-    // A stored result of a prepared statement keeps its rows inside the statement handle,
-    // which the library invalidates with the connection: read them out first.
-    const std::vector<MariaDbResultSet*> holders = prepared;
-    for (MariaDbResultSet* holder : holders) {
-        try {
-            holder->Drain();
-        } catch (const DatabaseError&) {
-            // That result set is closed; closing the connection goes on.
-        }
-    }
-}
 
 namespace {
 
@@ -299,6 +70,8 @@ constexpr unsigned kUnsupportedInPreparedProtocol = 1295; // ER_UNSUPPORTED_PS
 // With a row callback the socket's receive buffer is cut to this, so that reading a large
 // stored result waits for the server, and calls back, every few dozen kilobytes.
 constexpr int kCallBackReceiveBufferBytes = 64 * 1024;
+
+} // namespace
 
 class MariaDbBackend final : public ConnectionBackend {
 public:
@@ -474,6 +247,8 @@ private:
     bool clientCursor_;
     std::function<void()> rowRead_;
 };
+
+namespace {
 
 const char* OptionalText(const std::string& text) {
     return text.empty() ? nullptr : text.c_str();

@@ -1,5 +1,6 @@
 #include "connect/mariadb/MariaDbLink.h"
 #include "connect/mariadb/MariaDbErrors.h"
+#include "connect/mariadb/MariaDbResultSet.h"
 
 namespace veltrane::mariadb {
 
@@ -98,6 +99,31 @@ void MariaDbLink::FinishBatch(const std::string& statement) {
             FreeResult(extra);
         } else if (mysql_field_count(mysql) != 0) {
             throw Note(ClientError(mysql, statement));
+        }
+    }
+}
+
+void MariaDbLink::ReleaseStream(bool keepRows) {
+    if (!stream) {
+        return;
+    }
+    if (keepRows) {
+        stream->Drain();
+    } else {
+        stream->Close();
+    }
+}
+
+void MariaDbLink::ReleaseAll() {
+    ReleaseStream(false);
+    // A stored result of a prepared statement keeps its rows inside the statement handle,
+    // which the library invalidates with the connection: read them out first.
+    const std::vector<MariaDbResultSet*> holders = prepared;
+    for (MariaDbResultSet* holder : holders) {
+        try {
+            holder->Drain();
+        } catch (const DatabaseError&) {
+            // That result set is closed; closing the connection goes on.
         }
     }
 }
