@@ -161,10 +161,10 @@ bool LosesConnection(int dbErr) {
     }
 }
 
-// The DB-Library connection and what belongs to it, shared by the session and the result sets
-// it hands out: a result set that outlives its session, or whose read failed, finds the
-// connection closed or itself no longer the one being read, never a dangling session.
-struct TdsLink {
+// The DB-Library connection and what belongs to it, shared by the backend and the result sets
+// it hands out: a result set that outlives its backend, or whose read failed, finds the
+// connection closed or itself no longer the one being read, never a dangling backend.
+struct FreeTdsLink {
     DBPROCESS* proc = nullptr;
     Messages messages;
     std::string statement;
@@ -268,13 +268,16 @@ struct TdsLink {
     // with keepRows the stream's remaining rows are read into memory first (its result set
     // stays whole), otherwise its result set is closed.
     void ReleaseStream(bool keepRows);
+    // Frees every result set from the connection before it closes. Only the stream reads from
+    // it; the others hold their rows.
+    void ReleaseAll() { ReleaseStream(false); }
 };
 
 // A result set that holds all its rows (client cursor), packed as raw bytes and decoded a row
 // at a time, or reads them from the server as the caller moves on (server cursor).
 class FreeTdsResultSet final : public ResultSet {
 public:
-    FreeTdsResultSet(std::shared_ptr<TdsLink> link, std::vector<FieldInfo> fields,
+    FreeTdsResultSet(std::shared_ptr<FreeTdsLink> link, std::vector<FieldInfo> fields,
                      std::vector<tds::ColumnType> types, bool buffered)
         : link_(std::move(link))
         , fields_(std::move(fields))
@@ -333,7 +336,7 @@ private:
             link_->stream = nullptr;
     }
 
-    std::shared_ptr<TdsLink> link_;
+    std::shared_ptr<FreeTdsLink> link_;
     std::vector<FieldInfo> fields_;
     std::vector<tds::ColumnType> types_;
     bool buffered_;
@@ -347,7 +350,7 @@ private:
     std::vector<DbValue> current_;
 };
 
-void TdsLink::ReleaseStream(bool keepRows) {
+void FreeTdsLink::ReleaseStream(bool keepRows) {
     if (stream == nullptr)
         return;
     if (keepRows)
@@ -454,11 +457,11 @@ void FreeTdsResultSet::Close() {
     rows_.Clear();
 }
 
-class FreeTdsSession final : public ConnectionBackend {
+class FreeTdsBackend final : public ConnectionBackend {
 public:
-    FreeTdsSession(const ConnectionTarget& target, const ConnectionOptions& options)
+    FreeTdsBackend(const ConnectionTarget& target, const ConnectionOptions& options)
         : options_(options)
-        , link_(std::make_shared<TdsLink>()) {
+        , link_(std::make_shared<FreeTdsLink>()) {
         // DB-Library has no call that returns while it waits: its waits take turns instead.
         const ClientLibraryWaits waits;
         InitLibrary();
@@ -512,7 +515,7 @@ public:
         }
     }
 
-    ~FreeTdsSession() override { Close(); }
+    ~FreeTdsBackend() override { Close(); }
 
     std::unique_ptr<ResultSet> Execute(const std::string& statement) override {
         return Run(statement);
@@ -532,7 +535,7 @@ public:
         if (link_->proc == nullptr)
             return;
         const ClientLibraryWaits waits;
-        link_->ReleaseStream(false);
+        link_->ReleaseAll();
         DBPROCESS* proc = std::exchange(link_->proc, nullptr);
         dbsetuserdata(proc, nullptr);
         dbclose(proc);
@@ -541,7 +544,7 @@ public:
 private:
     std::unique_ptr<FreeTdsResultSet> Run(const std::string& statement, bool forceBuffer = false) {
         const ClientLibraryWaits waits;
-        TdsLink& link = *link_;
+        FreeTdsLink& link = *link_;
         if (link.proc == nullptr)
             throw ObjectClosedError();
         // Refused before anything else, so that an open result stays as it was.
@@ -633,14 +636,14 @@ private:
     }
 
     ConnectionOptions options_;
-    std::shared_ptr<TdsLink> link_;
+    std::shared_ptr<FreeTdsLink> link_;
 };
 
 } // namespace
 
 std::unique_ptr<ConnectionBackend> OpenFreeTdsBackend(const ConnectionTarget& target,
                                                       const ConnectionOptions& options) {
-    return std::make_unique<FreeTdsSession>(target, options);
+    return std::make_unique<FreeTdsBackend>(target, options);
 }
 
 } // namespace veltrane
