@@ -4,15 +4,14 @@
 #include "connect/access/DatabaseError.h"
 #include "connect/access/ServerWait.h"
 #include "connect/freetds/FreeTdsErrors.h"
-#include "connect/freetds/PackedRows.h"
+#include "connect/freetds/FreeTdsLink.h"
+#include "connect/freetds/FreeTdsResultSet.h"
 #include "connect/freetds/TdsValues.h"
 #include "connect/access/SqlText.h"
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <sybdb.h>
 #include <utility>
@@ -46,303 +45,7 @@ void SetCommandTimeout(int seconds) {
         dbsettime(seconds);
 }
 
-class FreeTdsResultSet;
-
-// The DB-Library connection and what belongs to it, shared by the backend and the result sets
-// it hands out: a result set that outlives its backend, or whose read failed, finds the
-// connection closed or itself no longer the one being read, never a dangling backend.
-struct FreeTdsLink {
-    DBPROCESS* proc = nullptr;
-    Messages messages;
-    std::string statement;
-    // The result set whose rows are being read from the server (server cursor); it clears
-    // this when it goes away.
-    FreeTdsResultSet* stream = nullptr;
-
-    bool Dead() const { return proc == nullptr || DBDEAD(proc); }
-
-    [[noreturn]] void ThrowStatementError() {
-        const bool lost =
-            Dead() || (messages.clientError && LosesConnection(messages.clientError->first));
-        std::pair<int, std::string> error{0, "The statement failed."};
-        if (messages.serverError)
-            error = *messages.serverError;
-        else if (messages.clientError)
-            error = *messages.clientError;
-        const FailureReason reason = lost ? FailureReason::ConnectionLost
-                                     : messages.serverError ? ReasonOf(error.first)
-                                                            : FailureReason::Refused;
-        if (lost)
-            error.second = "The connection to the Sybase ASE server has been lost: " + error.second;
-        throw DatabaseError(error.second, error.first, statement, reason);
-    }
-
-    // A character that FreeTDS could not convert fails the statement or the read, rather
-    // than arriving as the '?' that FreeTDS put in its place; the rest of the batch is dropped.
-    void CheckConversion() {
-        if (!messages.conversionError)
-            return;
-        if (!Dead())
-            dbcancel(proc);
-        const char* charset = proc != nullptr ? dbservcharset(proc) : nullptr;
-        throw DatabaseError("A character cannot be converted between UTF-8 and the character "
-                            "set of the Sybase ASE server" +
-                                (charset && *charset ? " (" + std::string(charset) + ")" : "") +
-                                ": " + messages.conversionError->second,
-                            messages.conversionError->first, statement);
-    }
-
-    // Consumes all remaining results of the batch; throws the first error any of them had.
-    void FinishBatch() {
-        RETCODE rc;
-        bool failed = false;
-        while ((rc = dbresults(proc)) != NO_MORE_RESULTS) {
-            if (rc == FAIL) {
-                failed = true;
-                if (DBDEAD(proc))
-                    break;
-                continue;
-            }
-            failed = !DiscardRows() || failed;
-            if (DBDEAD(proc))
-                break;
-        }
-        CheckConversion();
-        if (failed || messages.serverError || DBDEAD(proc))
-            ThrowStatementError();
-    }
-
-    // Reads and drops the rows of the current results; false when reading them failed.
-    bool DiscardRows() {
-        STATUS row;
-        while ((row = dbnextrow(proc)) != NO_MORE_ROWS) {
-            if (row == FAIL)
-                return false;
-        }
-        return true;
-    }
-
-    // Moves to the next row of the current results: true on a row, false at their end, after
-    // which the rest of the batch has been processed (and its errors thrown).
-    bool NextRow() {
-        for (;;) {
-            const STATUS status = dbnextrow(proc);
-            CheckConversion();
-            if (status == REG_ROW)
-                return true;
-            if (status == NO_MORE_ROWS) {
-                FinishBatch();
-                return false;
-            }
-            if (status == FAIL) {
-                if (!DBDEAD(proc))
-                    dbcancel(proc);
-                ThrowStatementError();
-            }
-            // Compute rows are not produced by the statements this program runs; skip them.
-        }
-    }
-
-    // The current row's raw values; dbdata gives a null pointer exactly for NULL.
-    void CurrentRow(std::vector<tds::RawField>& row) {
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            const int col = static_cast<int>(i) + 1;
-            row[i] = {dbdata(proc, col), static_cast<std::size_t>(dbdatlen(proc, col))};
-        }
-    }
-
-    // Frees the connection from the stream, if there is one, so that it can do something else:
-    // with keepRows the stream's remaining rows are read into memory first (its result set
-    // stays whole), otherwise its result set is closed.
-    void ReleaseStream(bool keepRows);
-    // Frees every result set from the connection before it closes. Only the stream reads from
-    // it; the others hold their rows.
-    void ReleaseAll() { ReleaseStream(false); }
-};
-
-// A result set that holds all its rows (client cursor), packed as raw bytes and decoded a row
-// at a time, or reads them from the server as the caller moves on (server cursor).
-class FreeTdsResultSet final : public ResultSet {
-public:
-    FreeTdsResultSet(std::shared_ptr<FreeTdsLink> link, std::vector<FieldInfo> fields,
-                     std::vector<tds::ColumnType> types, bool buffered)
-        : link_(std::move(link))
-        , fields_(std::move(fields))
-        , types_(std::move(types))
-        , buffered_(buffered)
-        , raw_(types_.size()) {}
-    ~FreeTdsResultSet() override { Close(); }
-
-    int FieldCount() const override { return static_cast<int>(fields_.size()); }
-    const FieldInfo& Field(int index) const override {
-        CheckIndex(index);
-        return fields_[static_cast<std::size_t>(index)];
-    }
-    const DbValue& Value(int index) const override {
-        CheckIndex(index);
-        if (closed_)
-            throw ObjectClosedError();
-        if (IsEOF())
-            throw NoCurrentRecordError();
-        return current_[static_cast<std::size_t>(index)];
-    }
-    std::int64_t RecordCount() const override {
-        return buffered_ ? static_cast<std::int64_t>(rows_.RowCount()) : -1;
-    }
-    bool IsEOF() const override { return !onRow_; }
-    void MoveNext() override;
-    void Close() override;
-
-    // Reads all rows (client cursor) or the first one (server cursor) and the rest of the
-    // batch as far as it has to; positions on the first row. `rowRead`, when set, is called
-    // after each row a client cursor reads.
-    void Start(const std::function<void()>& rowRead);
-    void RenameField(int index, std::string name) {
-        CheckIndex(index);
-        fields_[static_cast<std::size_t>(index)].name = std::move(name);
-    }
-    // Reads the rest of a streaming result into memory, so that another statement can run.
-    void Drain();
-
-private:
-    void CheckIndex(int index) const {
-        if (index < 0 || index >= FieldCount())
-            throw UnknownFieldError(std::to_string(index));
-    }
-    // Reads the next row from the server into `raw_`; false at the end of the rows.
-    bool ReadRow();
-    void Decode() {
-        current_.resize(types_.size());
-        for (std::size_t i = 0; i < types_.size(); ++i)
-            current_[i] = tds::DecodeValue(types_[i], raw_[i].data,
-                                           static_cast<std::int64_t>(raw_[i].length));
-    }
-    void StopReading() {
-        reading_ = false;
-        if (link_->stream == this)
-            link_->stream = nullptr;
-    }
-
-    std::shared_ptr<FreeTdsLink> link_;
-    std::vector<FieldInfo> fields_;
-    std::vector<tds::ColumnType> types_;
-    bool buffered_;
-    bool reading_ = true;  // rows may still come from the server
-    bool drained_ = false; // server cursor: the remaining rows were read into rows_
-    bool closed_ = false;
-    bool onRow_ = false;
-    tds::PackedRows rows_;     // client cursor: every row
-    std::size_t position_ = 0; // client cursor: index of the current row
-    std::vector<tds::RawField> raw_;
-    std::vector<DbValue> current_;
-};
-
-void FreeTdsLink::ReleaseStream(bool keepRows) {
-    if (stream == nullptr)
-        return;
-    if (keepRows)
-        stream->Drain(); // reads to the end of the batch, which ends the stream
-    else
-        stream->Close(); // cancels the rest
-}
-
-void FreeTdsResultSet::Drain() {
-    const ClientLibraryWaits waits;
-    position_ = 0;
-    while (ReadRow())
-        rows_.Append(raw_);
-    drained_ = true;
-}
-
-bool FreeTdsResultSet::ReadRow() {
-    if (!reading_)
-        return false;
-    try {
-        if (link_->NextRow()) {
-            link_->CurrentRow(raw_);
-            return true;
-        }
-    } catch (...) {
-        StopReading();
-        throw;
-    }
-    StopReading();
-    return false;
-}
-
-void FreeTdsResultSet::Start(const std::function<void()>& rowRead) {
-    if (!buffered_) {
-        link_->stream = this;
-        onRow_ = ReadRow();
-        if (onRow_)
-            Decode();
-        return;
-    }
-    try {
-        while (ReadRow()) {
-            rows_.Append(raw_);
-            if (rowRead)
-                rowRead();
-        }
-    } catch (...) {
-        // Failed here rather than in the read (the callback, memory): the rest of the results
-        // is still on its way and would block the connection's next statement.
-        if (reading_) {
-            reading_ = false;
-            if (!link_->Dead())
-                dbcancel(link_->proc);
-        }
-        throw;
-    }
-    onRow_ = rows_.RowCount() > 0;
-    if (onRow_) {
-        rows_.Read(0, raw_);
-        Decode();
-    }
-}
-
-void FreeTdsResultSet::MoveNext() {
-    const ClientLibraryWaits waits;
-    if (closed_)
-        throw ObjectClosedError();
-    if (IsEOF())
-        throw NoCurrentRecordError();
-    onRow_ = false;
-    current_.clear();
-    if (buffered_) {
-        if (++position_ < rows_.RowCount()) {
-            rows_.Read(position_, raw_);
-            Decode();
-            onRow_ = true;
-        }
-        return;
-    }
-    if (drained_) {
-        if (position_ < rows_.RowCount()) {
-            rows_.Read(position_++, raw_);
-            Decode();
-            onRow_ = true;
-        }
-        return;
-    }
-    onRow_ = ReadRow();
-    if (onRow_)
-        Decode();
-}
-
-void FreeTdsResultSet::Close() {
-    const ClientLibraryWaits waits;
-    if (link_->stream == this) {
-        link_->stream = nullptr;
-        if (!link_->Dead())
-            dbcancel(link_->proc);
-    }
-    reading_ = false;
-    closed_ = true;
-    onRow_ = false;
-    current_.clear();
-    rows_.Clear();
-}
+} // namespace
 
 class FreeTdsBackend final : public ConnectionBackend {
 public:
@@ -484,19 +187,19 @@ private:
         DBPROCESS* proc = link_->proc;
         const int count = dbnumcols(proc);
         std::vector<FieldInfo> fields;
-        std::vector<tds::ColumnType> types;
+        std::vector<ColumnType> types;
         for (int col = 1; col <= count; ++col) {
             DBCOL2 info{};
             info.SizeOfStruct = sizeof info;
             if (dbcolinfo(proc, CI_REGULAR, col, 0, reinterpret_cast<DBCOL*>(&info)) == FAIL)
                 throw DatabaseError("Column information is not available.", 0, link_->statement);
-            tds::ColumnType type;
+            ColumnType type;
             type.wireType = info.ServerType != 0 ? info.ServerType : info.Type;
             type.userType = info.UserType;
             type.size = info.ServerMaxLength != 0 ? info.ServerMaxLength : info.MaxLength;
             FieldInfo field;
             field.name = info.Name;
-            field.type = tds::AdoTypeOf(type);
+            field.type = AdoTypeOf(type);
             if (field.type == AdoType::Empty) {
                 dbcancel(proc);
                 throw DatabaseError("Column " + field.name + " has an unsupported type (" +
@@ -511,7 +214,7 @@ private:
             } else if (field.type == AdoType::WChar || field.type == AdoType::VarWChar) {
                 // Sent as UTF-16 (2 bytes a character); FreeTDS converts such columns to UTF-8
                 // and then reports room for 4 bytes a character.
-                field.definedSize = type.size / (type.wireType == tds::kText ? 4 : 2);
+                field.definedSize = type.size / (type.wireType == kText ? 4 : 2);
             }
             fields.push_back(std::move(field));
             types.push_back(type);
@@ -525,8 +228,6 @@ private:
     ConnectionOptions options_;
     std::shared_ptr<FreeTdsLink> link_;
 };
-
-} // namespace
 
 } // namespace veltrane::tds
 
