@@ -3,105 +3,23 @@
 #include "connect/freetds/FreeTdsBackend.h"
 #include "connect/access/DatabaseError.h"
 #include "connect/access/ServerWait.h"
-#include "connect/freetds/PackedRows.h"
+#include "connect/freetds/FreeTdsErrors.h"
+#include "connect/freetds/FreeTdsLink.h"
+#include "connect/freetds/FreeTdsResultSet.h"
 #include "connect/freetds/TdsValues.h"
 #include "connect/access/SqlText.h"
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <sybdb.h>
-#include <sys/socket.h>
 #include <utility>
 #include <vector>
 
-namespace veltrane {
+namespace veltrane::tds {
 
 namespace {
-
-// What the library's handlers report for one connection. Each DBPROCESS carries a pointer
-// to its own Messages, so two connections never see each other's errors.
-struct Messages {
-    std::optional<std::pair<int, std::string>> serverError; // first error of the statement
-    std::optional<std::pair<int, std::string>> clientError; // DB-Library's own
-    int loginSeconds = 0; // the login timeout while the connection is being opened
-    // FreeTDS could not convert a character between UTF-8 and the server's character set;
-    // it put a '?' in its place and carried on.
-    std::optional<std::pair<int, std::string>> conversionError;
-    void Clear() {
-        serverError.reset();
-        clientError.reset();
-        conversionError.reset();
-    }
-};
-
-// During dbopen the DBPROCESS does not exist yet for the caller, so login messages are routed
-// to the Messages of the open in progress on this thread.
-thread_local Messages* openingMessages = nullptr;
-
-Messages* MessagesOf(DBPROCESS* proc) {
-    if (proc != nullptr) {
-        if (auto* m = reinterpret_cast<Messages*>(dbgetuserdata(proc)))
-            return m;
-    }
-    return openingMessages;
-}
-
-int MessageHandler(DBPROCESS* proc, DBINT number, int, int severity, char* text, char*, char*,
-                   int) {
-    // Severity 10 and below are informational (5701 database changed, 5703 language, 5704
-    // character set): never errors.
-    if (severity <= 10)
-        return 0;
-    if (Messages* m = MessagesOf(proc); m && !m->serverError)
-        m->serverError.emplace(static_cast<int>(number), text ? text : "");
-    return 0;
-}
-
-int ErrorHandler(DBPROCESS* proc, int, int dbErr, int osErr, char* dbErrText, char* osErrText) {
-    if (dbErr == SYBETIME) {
-        Messages* m = MessagesOf(proc);
-        // A login that outlasts its timeout: FreeTDS never returns from dbopen when the handler
-        // cancels here (it then waits without a limit to log out of the silent server), so the
-        // socket is cut instead, which fails the pending read and with it the login at once.
-        if (m != nullptr && m->loginSeconds > 0 && proc != nullptr) {
-            if (!m->clientError)
-                m->clientError.emplace(dbErr, "the server did not complete the login within " +
-                                                  std::to_string(m->loginSeconds) + " seconds.");
-            if (const int socket = dbiordesc(proc); socket >= 0)
-                ::shutdown(socket, SHUT_RDWR);
-            return INT_CONTINUE;
-        }
-        // A command timeout: the first time, cancel the statement and keep the connection (the
-        // server acknowledges the cancel); should the server not even answer that in time, give
-        // the connection up.
-        if (m != nullptr && !m->clientError) {
-            m->clientError.emplace(dbErr, "The statement did not finish within the command "
-                                          "timeout and was cancelled.");
-            return INT_TIMEOUT;
-        }
-        return INT_CANCEL;
-    }
-    if (dbErr >= SYBEICONVIU && dbErr <= SYBEICONV2BIG) {
-        if (Messages* m = MessagesOf(proc); m && !m->conversionError)
-            m->conversionError.emplace(dbErr, dbErrText ? dbErrText : "");
-        return INT_CANCEL;
-    }
-    // 20018 only says that the server sent an error, which MessageHandler already holds.
-    if (dbErr != SYBESMSG) {
-        if (Messages* m = MessagesOf(proc); m && !m->clientError) {
-            std::string text = dbErrText ? dbErrText : "DB-Library error";
-            if (osErr != 0 && osErr != DBNOERR && osErrText && *osErrText)
-                text += std::string(" (") + osErrText + ")";
-            m->clientError.emplace(dbErr, std::move(text));
-        }
-    }
-    // Never let the library exit the process; a failed call reports FAIL instead.
-    return INT_CANCEL;
-}
 
 constexpr int kNetworkPacketBytes = 2048;
 
@@ -127,338 +45,13 @@ void SetCommandTimeout(int seconds) {
         dbsettime(seconds);
 }
 
-class FreeTdsResultSet;
+} // namespace
 
-// What a Sybase ASE message number means for the caller's next step.
-FailureReason ReasonOf(int number) {
-    switch (number) {
-    case 3701: // cannot drop, no such object
-        return FailureReason::NoSuchTable;
-    case 2714: // there is already an object of that name
-        return FailureReason::TableExists;
-    case 1105: // no space left in the segment
-        return FailureReason::TargetFull;
-    case 3906: // the database is read-only
-        return FailureReason::ReadOnly;
-    default:
-        return FailureReason::Refused;
-    }
-}
-
-// DB-Library error numbers after which the connection is gone: every further statement on it
-// would fail the same way.
-bool LosesConnection(int dbErr) {
-    switch (dbErr) {
-    case SYBEREAD:
-    case SYBEWRIT:
-    case SYBESEOF:
-    case SYBEDDNE:
-    case SYBEOOB:
-    case SYBECLOS:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The DB-Library connection and what belongs to it, shared by the session and the result sets
-// it hands out: a result set that outlives its session, or whose read failed, finds the
-// connection closed or itself no longer the one being read, never a dangling session.
-struct TdsLink {
-    DBPROCESS* proc = nullptr;
-    Messages messages;
-    std::string statement;
-    // The result set whose rows are being read from the server (server cursor); it clears
-    // this when it goes away.
-    FreeTdsResultSet* stream = nullptr;
-
-    bool Dead() const { return proc == nullptr || DBDEAD(proc); }
-
-    [[noreturn]] void ThrowStatementError() {
-        const bool lost =
-            Dead() || (messages.clientError && LosesConnection(messages.clientError->first));
-        std::pair<int, std::string> error{0, "The statement failed."};
-        if (messages.serverError)
-            error = *messages.serverError;
-        else if (messages.clientError)
-            error = *messages.clientError;
-        const FailureReason reason = lost ? FailureReason::ConnectionLost
-                                     : messages.serverError ? ReasonOf(error.first)
-                                                            : FailureReason::Refused;
-        if (lost)
-            error.second = "The connection to the Sybase ASE server has been lost: " + error.second;
-        throw DatabaseError(error.second, error.first, statement, reason);
-    }
-
-    // A character that FreeTDS could not convert fails the statement or the read, rather
-    // than arriving as the '?' that FreeTDS put in its place; the rest of the batch is dropped.
-    void CheckConversion() {
-        if (!messages.conversionError)
-            return;
-        if (!Dead())
-            dbcancel(proc);
-        const char* charset = proc != nullptr ? dbservcharset(proc) : nullptr;
-        throw DatabaseError("A character cannot be converted between UTF-8 and the character "
-                            "set of the Sybase ASE server" +
-                                (charset && *charset ? " (" + std::string(charset) + ")" : "") +
-                                ": " + messages.conversionError->second,
-                            messages.conversionError->first, statement);
-    }
-
-    // Consumes all remaining results of the batch; throws the first error any of them had.
-    void FinishBatch() {
-        RETCODE rc;
-        bool failed = false;
-        while ((rc = dbresults(proc)) != NO_MORE_RESULTS) {
-            if (rc == FAIL) {
-                failed = true;
-                if (DBDEAD(proc))
-                    break;
-                continue;
-            }
-            failed = !DiscardRows() || failed;
-            if (DBDEAD(proc))
-                break;
-        }
-        CheckConversion();
-        if (failed || messages.serverError || DBDEAD(proc))
-            ThrowStatementError();
-    }
-
-    // Reads and drops the rows of the current results; false when reading them failed.
-    bool DiscardRows() {
-        STATUS row;
-        while ((row = dbnextrow(proc)) != NO_MORE_ROWS) {
-            if (row == FAIL)
-                return false;
-        }
-        return true;
-    }
-
-    // Moves to the next row of the current results: true on a row, false at their end, after
-    // which the rest of the batch has been processed (and its errors thrown).
-    bool NextRow() {
-        for (;;) {
-            const STATUS status = dbnextrow(proc);
-            CheckConversion();
-            if (status == REG_ROW)
-                return true;
-            if (status == NO_MORE_ROWS) {
-                FinishBatch();
-                return false;
-            }
-            if (status == FAIL) {
-                if (!DBDEAD(proc))
-                    dbcancel(proc);
-                ThrowStatementError();
-            }
-            // Compute rows are not produced by the statements this program runs; skip them.
-        }
-    }
-
-    // The current row's raw values; dbdata gives a null pointer exactly for NULL.
-    void CurrentRow(std::vector<tds::RawField>& row) {
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            const int col = static_cast<int>(i) + 1;
-            row[i] = {dbdata(proc, col), static_cast<std::size_t>(dbdatlen(proc, col))};
-        }
-    }
-
-    // Frees the connection from the stream, if there is one, so that it can do something else:
-    // with keepRows the stream's remaining rows are read into memory first (its result set
-    // stays whole), otherwise its result set is closed.
-    void ReleaseStream(bool keepRows);
-};
-
-// A result set that holds all its rows (client cursor), packed as raw bytes and decoded a row
-// at a time, or reads them from the server as the caller moves on (server cursor).
-class FreeTdsResultSet final : public ResultSet {
+class FreeTdsBackend final : public ConnectionBackend {
 public:
-    FreeTdsResultSet(std::shared_ptr<TdsLink> link, std::vector<FieldInfo> fields,
-                     std::vector<tds::ColumnType> types, bool buffered)
-        : link_(std::move(link))
-        , fields_(std::move(fields))
-        , types_(std::move(types))
-        , buffered_(buffered)
-        , raw_(types_.size()) {}
-    ~FreeTdsResultSet() override { Close(); }
-
-    int FieldCount() const override { return static_cast<int>(fields_.size()); }
-    const FieldInfo& Field(int index) const override {
-        CheckIndex(index);
-        return fields_[static_cast<std::size_t>(index)];
-    }
-    const DbValue& Value(int index) const override {
-        CheckIndex(index);
-        if (closed_)
-            throw ObjectClosedError();
-        if (IsEOF())
-            throw NoCurrentRecordError();
-        return current_[static_cast<std::size_t>(index)];
-    }
-    std::int64_t RecordCount() const override {
-        return buffered_ ? static_cast<std::int64_t>(rows_.RowCount()) : -1;
-    }
-    bool IsEOF() const override { return !onRow_; }
-    void MoveNext() override;
-    void Close() override;
-
-    // Reads all rows (client cursor) or the first one (server cursor) and the rest of the
-    // batch as far as it has to; positions on the first row. `rowRead`, when set, is called
-    // after each row a client cursor reads.
-    void Start(const std::function<void()>& rowRead);
-    void RenameField(int index, std::string name) {
-        CheckIndex(index);
-        fields_[static_cast<std::size_t>(index)].name = std::move(name);
-    }
-    // Reads the rest of a streaming result into memory, so that another statement can run.
-    void Drain();
-
-private:
-    void CheckIndex(int index) const {
-        if (index < 0 || index >= FieldCount())
-            throw UnknownFieldError(std::to_string(index));
-    }
-    // Reads the next row from the server into `raw_`; false at the end of the rows.
-    bool ReadRow();
-    void Decode() {
-        current_.resize(types_.size());
-        for (std::size_t i = 0; i < types_.size(); ++i)
-            current_[i] = tds::DecodeValue(types_[i], raw_[i].data,
-                                           static_cast<std::int64_t>(raw_[i].length));
-    }
-    void StopReading() {
-        reading_ = false;
-        if (link_->stream == this)
-            link_->stream = nullptr;
-    }
-
-    std::shared_ptr<TdsLink> link_;
-    std::vector<FieldInfo> fields_;
-    std::vector<tds::ColumnType> types_;
-    bool buffered_;
-    bool reading_ = true;  // rows may still come from the server
-    bool drained_ = false; // server cursor: the remaining rows were read into rows_
-    bool closed_ = false;
-    bool onRow_ = false;
-    tds::PackedRows rows_;     // client cursor: every row
-    std::size_t position_ = 0; // client cursor: index of the current row
-    std::vector<tds::RawField> raw_;
-    std::vector<DbValue> current_;
-};
-
-void TdsLink::ReleaseStream(bool keepRows) {
-    if (stream == nullptr)
-        return;
-    if (keepRows)
-        stream->Drain(); // reads to the end of the batch, which ends the stream
-    else
-        stream->Close(); // cancels the rest
-}
-
-void FreeTdsResultSet::Drain() {
-    const ClientLibraryWaits waits;
-    position_ = 0;
-    while (ReadRow())
-        rows_.Append(raw_);
-    drained_ = true;
-}
-
-bool FreeTdsResultSet::ReadRow() {
-    if (!reading_)
-        return false;
-    try {
-        if (link_->NextRow()) {
-            link_->CurrentRow(raw_);
-            return true;
-        }
-    } catch (...) {
-        StopReading();
-        throw;
-    }
-    StopReading();
-    return false;
-}
-
-void FreeTdsResultSet::Start(const std::function<void()>& rowRead) {
-    if (!buffered_) {
-        link_->stream = this;
-        onRow_ = ReadRow();
-        if (onRow_)
-            Decode();
-        return;
-    }
-    try {
-        while (ReadRow()) {
-            rows_.Append(raw_);
-            if (rowRead)
-                rowRead();
-        }
-    } catch (...) {
-        // Failed here rather than in the read (the callback, memory): the rest of the results
-        // is still on its way and would block the connection's next statement.
-        if (reading_) {
-            reading_ = false;
-            if (!link_->Dead())
-                dbcancel(link_->proc);
-        }
-        throw;
-    }
-    onRow_ = rows_.RowCount() > 0;
-    if (onRow_) {
-        rows_.Read(0, raw_);
-        Decode();
-    }
-}
-
-void FreeTdsResultSet::MoveNext() {
-    const ClientLibraryWaits waits;
-    if (closed_)
-        throw ObjectClosedError();
-    if (IsEOF())
-        throw NoCurrentRecordError();
-    onRow_ = false;
-    current_.clear();
-    if (buffered_) {
-        if (++position_ < rows_.RowCount()) {
-            rows_.Read(position_, raw_);
-            Decode();
-            onRow_ = true;
-        }
-        return;
-    }
-    if (drained_) {
-        if (position_ < rows_.RowCount()) {
-            rows_.Read(position_++, raw_);
-            Decode();
-            onRow_ = true;
-        }
-        return;
-    }
-    onRow_ = ReadRow();
-    if (onRow_)
-        Decode();
-}
-
-void FreeTdsResultSet::Close() {
-    const ClientLibraryWaits waits;
-    if (link_->stream == this) {
-        link_->stream = nullptr;
-        if (!link_->Dead())
-            dbcancel(link_->proc);
-    }
-    reading_ = false;
-    closed_ = true;
-    onRow_ = false;
-    current_.clear();
-    rows_.Clear();
-}
-
-class FreeTdsSession final : public ConnectionBackend {
-public:
-    FreeTdsSession(const ConnectionTarget& target, const ConnectionOptions& options)
+    FreeTdsBackend(const ConnectionTarget& target, const ConnectionOptions& options)
         : options_(options)
-        , link_(std::make_shared<TdsLink>()) {
+        , link_(std::make_shared<FreeTdsLink>()) {
         // DB-Library has no call that returns while it waits: its waits take turns instead.
         const ClientLibraryWaits waits;
         InitLibrary();
@@ -512,7 +105,7 @@ public:
         }
     }
 
-    ~FreeTdsSession() override { Close(); }
+    ~FreeTdsBackend() override { Close(); }
 
     std::unique_ptr<ResultSet> Execute(const std::string& statement) override {
         return Run(statement);
@@ -532,7 +125,7 @@ public:
         if (link_->proc == nullptr)
             return;
         const ClientLibraryWaits waits;
-        link_->ReleaseStream(false);
+        link_->ReleaseAll();
         DBPROCESS* proc = std::exchange(link_->proc, nullptr);
         dbsetuserdata(proc, nullptr);
         dbclose(proc);
@@ -541,7 +134,7 @@ public:
 private:
     std::unique_ptr<FreeTdsResultSet> Run(const std::string& statement, bool forceBuffer = false) {
         const ClientLibraryWaits waits;
-        TdsLink& link = *link_;
+        FreeTdsLink& link = *link_;
         if (link.proc == nullptr)
             throw ObjectClosedError();
         // Refused before anything else, so that an open result stays as it was.
@@ -594,19 +187,19 @@ private:
         DBPROCESS* proc = link_->proc;
         const int count = dbnumcols(proc);
         std::vector<FieldInfo> fields;
-        std::vector<tds::ColumnType> types;
+        std::vector<ColumnType> types;
         for (int col = 1; col <= count; ++col) {
             DBCOL2 info{};
             info.SizeOfStruct = sizeof info;
             if (dbcolinfo(proc, CI_REGULAR, col, 0, reinterpret_cast<DBCOL*>(&info)) == FAIL)
                 throw DatabaseError("Column information is not available.", 0, link_->statement);
-            tds::ColumnType type;
+            ColumnType type;
             type.wireType = info.ServerType != 0 ? info.ServerType : info.Type;
             type.userType = info.UserType;
             type.size = info.ServerMaxLength != 0 ? info.ServerMaxLength : info.MaxLength;
             FieldInfo field;
             field.name = info.Name;
-            field.type = tds::AdoTypeOf(type);
+            field.type = AdoTypeOf(type);
             if (field.type == AdoType::Empty) {
                 dbcancel(proc);
                 throw DatabaseError("Column " + field.name + " has an unsupported type (" +
@@ -621,7 +214,7 @@ private:
             } else if (field.type == AdoType::WChar || field.type == AdoType::VarWChar) {
                 // Sent as UTF-16 (2 bytes a character); FreeTDS converts such columns to UTF-8
                 // and then reports room for 4 bytes a character.
-                field.definedSize = type.size / (type.wireType == tds::kText ? 4 : 2);
+                field.definedSize = type.size / (type.wireType == kText ? 4 : 2);
             }
             fields.push_back(std::move(field));
             types.push_back(type);
@@ -633,14 +226,16 @@ private:
     }
 
     ConnectionOptions options_;
-    std::shared_ptr<TdsLink> link_;
+    std::shared_ptr<FreeTdsLink> link_;
 };
 
-} // namespace
+} // namespace veltrane::tds
+
+namespace veltrane {
 
 std::unique_ptr<ConnectionBackend> OpenFreeTdsBackend(const ConnectionTarget& target,
                                                       const ConnectionOptions& options) {
-    return std::make_unique<FreeTdsSession>(target, options);
+    return std::make_unique<tds::FreeTdsBackend>(target, options);
 }
 
 } // namespace veltrane

@@ -7,1068 +7,31 @@
 #include "connect/access/CaseInsensitive.h"
 #include "connect/access/DatabaseError.h"
 #include "connect/access/ServerWait.h"
+#include "connect/mariadb/MariaDbErrors.h"
+#include "connect/mariadb/MariaDbLink.h"
+#include "connect/mariadb/MariaDbResultSet.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <deque>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <mysql.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <optional>
-#include <poll.h>
 #include <sys/socket.h>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
-#include <vector>
 
-namespace veltrane {
+namespace veltrane::mariadb {
+
 namespace {
-
-constexpr unsigned kBinaryCharset = 63;
-
-// Client and server error numbers after which the session is gone: the library has closed
-// the socket or the server has ended the session, so every further statement fails alike.
-bool EndsTheSession(unsigned code) {
-    switch (code) {
-    case 1053: // ER_SERVER_SHUTDOWN
-    case 1927: // ER_CONNECTION_KILLED
-    case 2006: // CR_SERVER_GONE_ERROR
-    case 2013: // CR_SERVER_LOST
-    case 2055: // CR_SERVER_LOST_EXTENDED
-    case 4031: // ER_CLIENT_INTERACTION_TIMEOUT (MySQL 8)
-        return true;
-    default:
-        return false;
-    }
-}
-
-// What a MySQL error number means for the caller's next step.
-FailureReason ReasonOf(unsigned code) {
-    if (EndsTheSession(code))
-        return FailureReason::ConnectionLost;
-    switch (code) {
-    case 1051: // ER_BAD_TABLE_ERROR, a DROP TABLE of a table that is not there
-        return FailureReason::NoSuchTable;
-    case 1050: // ER_TABLE_EXISTS_ERROR
-        return FailureReason::TableExists;
-    case 1114: // ER_RECORD_FILE_FULL
-    case 1021: // ER_DISK_FULL
-        return FailureReason::TargetFull;
-    case 1290: // ER_OPTION_PREVENTS_STATEMENT (--read-only)
-    case 1836: // ER_READ_ONLY_MODE
-        return FailureReason::ReadOnly;
-    default:
-        return FailureReason::Refused;
-    }
-}
-
-DatabaseError ClientError(MYSQL* mysql, const std::string& statement = {}) {
-    const unsigned code = mysql_errno(mysql);
-    return DatabaseError(mysql_error(mysql), static_cast<int>(code), statement,
-                         ReasonOf(code));
-}
-
-// Every call that may wait for the server runs through the client's non-blocking interface
-// (the handle is opened with MYSQL_OPT_NONBLOCK), so that the window takes its turns while the
-// server is awaited. The waits themselves are the blocking calls': the same events, the same
-// timeout per wait, and the same errno when one ends, so that every message stays as it was.
-
-// The stack the non-blocking calls run on. The whole connect runs there (authentication
-// plugins, and the library's own name lookup where it does one), so it gets more than the
-// library's default of 60 KiB.
-constexpr std::size_t kCallStackBytes = 256 * 1024;
-// How often a wait that reads a stored result calls back the caller's rowsArriving.
-constexpr std::chrono::milliseconds kRowsArrivingSlice{5};
-
-short PollEvents(int status) {
-    short events = 0;
-    if (status & MYSQL_WAIT_READ) {
-        events |= POLLIN;
-    }
-    if (status & MYSQL_WAIT_WRITE) {
-        events |= POLLOUT;
-    }
-    if (status & MYSQL_WAIT_EXCEPT) {
-        events |= POLLPRI;
-    }
-    return events;
-}
-
-// What to resume a suspended call with, from what poll saw on its socket. errno is then what
-// the library left when it suspended, as after the blocking call's poll.
-int Readiness(MYSQL* mysql, const pollfd& wait, int status, int libraryErrno) {
-    errno = libraryErrno;
-    // A connect that failed (the handle has no connection yet): the blocking connect gives up
-    // on the address leaving errno as connect() left it (EINPROGRESS, which its message then
-    // shows), where the non-blocking one would set the socket's error. Resumed as timed out,
-    // it gives up the same way.
-    if (mysql->net.pvio == nullptr && (wait.revents & POLLERR)) {
-        return MYSQL_WAIT_TIMEOUT;
-    }
-    int ready = 0;
-    if (wait.revents & POLLIN) {
-        ready |= MYSQL_WAIT_READ;
-    }
-    if (wait.revents & POLLOUT) {
-        ready |= MYSQL_WAIT_WRITE;
-    }
-    if (wait.revents & POLLPRI) {
-        ready |= MYSQL_WAIT_EXCEPT;
-    }
-    // An error or hang-up answers whatever the call waits for: its next read or write fails
-    // and tells why.
-    if (wait.revents & (POLLERR | POLLHUP | POLLNVAL)) {
-        ready |= status & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE | MYSQL_WAIT_EXCEPT);
-    }
-    return ready;
-}
-
-// Runs one non-blocking call to its end: `start()` begins it and `resume(ready)` goes on with
-// it, each returning the library's status (0: done; the call's result is where the lambdas
-// put it). Between the two, on this stack and never inside the library's, the window takes a
-// turn after every suspension and at least every kServerWaitSlice while the socket stays
-// quiet, and so does `rowsArriving` when given. A rowsArriving that throws is not called
-// again, and its exception is rethrown once the call has ended: a call left suspended would
-// leave the handle unusable.
-template <typename Start, typename Resume>
-void Await(MYSQL* mysql, Start start, Resume resume,
-           const std::function<void()>* rowsArriving = nullptr) {
-    using Clock = std::chrono::steady_clock;
-    using std::chrono::milliseconds;
-    const milliseconds slice = rowsArriving ? kRowsArrivingSlice : kServerWaitSlice;
-    std::exception_ptr failure;
-    const auto turn = [&]() noexcept {
-        TakeServerWaitTurn();
-        if (rowsArriving && !failure) {
-            try {
-                (*rowsArriving)();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        }
-    };
-    int status = start();
-    while (status != 0) {
-        const int libraryErrno = errno;
-        // The library's limit is per wait, as the blocking poll's timeout is.
-        const bool limited = (status & MYSQL_WAIT_TIMEOUT) != 0;
-        const Clock::time_point deadline =
-            limited ? Clock::now() + milliseconds(mysql_get_timeout_value_ms(mysql))
-                    : Clock::time_point::max();
-        pollfd wait{mysql_get_socket(mysql), PollEvents(status), 0};
-        turn();
-        int ready = 0;
-        for (;;) {
-            milliseconds next = slice;
-            bool last = false;
-            if (limited) {
-                next = std::min(next, std::chrono::ceil<milliseconds>(deadline - Clock::now()));
-                if (next.count() <= 0) {
-                    // Past the deadline (a long turn): what has arrived meanwhile still counts.
-                    next = milliseconds(0);
-                    last = true;
-                }
-            }
-            if (poll(&wait, 1, static_cast<int>(next.count())) > 0) {
-                ready = Readiness(mysql, wait, status, libraryErrno);
-                break;
-            }
-            if (last) {
-                // As the blocking poll does when it runs out.
-                errno = ETIMEDOUT;
-                ready = MYSQL_WAIT_TIMEOUT;
-                break;
-            }
-            turn();
-        }
-        status = resume(ready);
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
-}
-
-void FreeResult(MYSQL_RES* result) {
-    Await(
-        result->handle, [&] { return mysql_free_result_start(result); },
-        [&](int ready) { return mysql_free_result_cont(result, ready); });
-}
-
-void CloseStatement(MYSQL_STMT* stmt) {
-    my_bool failed = 0;
-    Await(
-        stmt->mysql, [&] { return mysql_stmt_close_start(&failed, stmt); },
-        [&](int ready) { return mysql_stmt_close_cont(&failed, stmt, ready); });
-}
-
-int NextResult(MYSQL* mysql) {
-    // Without a further result the call reads nothing, so it need not run on the call stack.
-    if (!mysql_more_results(mysql)) {
-        return mysql_next_result(mysql);
-    }
-    int status = 0;
-    Await(
-        mysql, [&] { return mysql_next_result_start(&status, mysql); },
-        [&](int ready) { return mysql_next_result_cont(&status, mysql, ready); });
-    return status;
-}
-
-int RealQuery(MYSQL* mysql, const char* statement, unsigned long length) {
-    int failed = 0;
-    Await(
-        mysql, [&] { return mysql_real_query_start(&failed, mysql, statement, length); },
-        [&](int ready) { return mysql_real_query_cont(&failed, mysql, ready); });
-    return failed;
-}
-
-MYSQL_RES* StoreResult(MYSQL* mysql) {
-    MYSQL_RES* result = nullptr;
-    Await(
-        mysql, [&] { return mysql_store_result_start(&result, mysql); },
-        [&](int ready) { return mysql_store_result_cont(&result, mysql, ready); });
-    return result;
-}
-
-// How the text of one column turns into a DbValue; decided once per result.
-enum class Conversion {
-    Null,
-    Int,
-    UInt,
-    Decimal,
-    Single,
-    Double,
-    Date,
-    Time,
-    DateTime,
-    Boolean,
-    Text,
-    Binary
-};
-
-struct Column {
-    FieldInfo info;
-    Conversion conversion = Conversion::Text;
-};
-
-std::int64_t CharacterCount(const MYSQL_FIELD& field) {
-    const MARIADB_CHARSET_INFO* charset = mariadb_get_charset_by_nr(field.charsetnr);
-    const unsigned maxBytes = charset && charset->char_maxlen > 0 ? charset->char_maxlen : 1;
-    return static_cast<std::int64_t>(field.length / maxBytes);
-}
-
-// The ADO type, precision, scale and size that the MySQL ODBC driver reports for a column.
-Column DescribeColumn(const MYSQL_FIELD& field) {
-    Column c;
-    c.info.name.assign(field.name, field.name_length);
-    const bool isUnsigned = (field.flags & UNSIGNED_FLAG) != 0;
-    const bool isBinary = field.charsetnr == kBinaryCharset;
-    const int length = static_cast<int>(field.length);
-    auto integer = [&](AdoType signedType, AdoType unsignedType, int digits, int unsignedDigits,
-                       int bytes) {
-        c.info.type = isUnsigned ? unsignedType : signedType;
-        c.info.precision = isUnsigned ? unsignedDigits : digits;
-        c.info.definedSize = bytes;
-        c.conversion = isUnsigned ? Conversion::UInt : Conversion::Int;
-    };
-    switch (field.type) {
-    case MYSQL_TYPE_TINY:
-        integer(AdoType::TinyInt, AdoType::UnsignedTinyInt, 3, 3, 1);
-        break;
-    case MYSQL_TYPE_SHORT:
-        integer(AdoType::SmallInt, AdoType::UnsignedSmallInt, 5, 5, 2);
-        break;
-    case MYSQL_TYPE_INT24:
-        integer(AdoType::Integer, AdoType::UnsignedInt, 7, 8, 4);
-        break;
-    case MYSQL_TYPE_LONG:
-        integer(AdoType::Integer, AdoType::UnsignedInt, 10, 10, 4);
-        break;
-    case MYSQL_TYPE_LONGLONG:
-        integer(AdoType::BigInt, AdoType::UnsignedBigInt, 19, 20, 8);
-        break;
-    case MYSQL_TYPE_YEAR:
-        c.info.type = AdoType::SmallInt;
-        c.info.precision = 4;
-        c.info.definedSize = 2;
-        c.conversion = Conversion::Int;
-        break;
-    case MYSQL_TYPE_DECIMAL:
-    case MYSQL_TYPE_NEWDECIMAL:
-        // The display length counts a sign (unless unsigned) and a point (when there are
-        // decimals); the digits are what remains, as the ODBC driver computes it.
-        c.info.type = AdoType::Numeric;
-        c.info.scale = static_cast<int>(field.decimals);
-        c.info.precision = length - (isUnsigned ? 0 : 1) - (field.decimals > 0 ? 1 : 0);
-        c.info.definedSize = length;
-        c.conversion = Conversion::Decimal;
-        break;
-    case MYSQL_TYPE_FLOAT:
-        c.info.type = AdoType::Single;
-        c.info.precision = 7;
-        c.info.definedSize = 4;
-        c.conversion = Conversion::Single;
-        break;
-    case MYSQL_TYPE_DOUBLE:
-        c.info.type = AdoType::Double;
-        c.info.precision = 15;
-        c.info.definedSize = 8;
-        c.conversion = Conversion::Double;
-        break;
-    case MYSQL_TYPE_DATE:
-    case MYSQL_TYPE_NEWDATE:
-        c.info.type = AdoType::DBDate;
-        c.info.precision = 10;
-        c.info.definedSize = 6;
-        c.conversion = Conversion::Date;
-        break;
-    case MYSQL_TYPE_TIME:
-    case MYSQL_TYPE_TIME2:
-        c.info.type = AdoType::DBTime;
-        c.info.precision = length;
-        c.info.scale = static_cast<int>(field.decimals);
-        c.info.definedSize = 6;
-        c.conversion = Conversion::Time;
-        break;
-    case MYSQL_TYPE_DATETIME:
-    case MYSQL_TYPE_DATETIME2:
-    case MYSQL_TYPE_TIMESTAMP:
-    case MYSQL_TYPE_TIMESTAMP2:
-        c.info.type = AdoType::DBTimeStamp;
-        c.info.precision = length;
-        c.info.scale = static_cast<int>(field.decimals);
-        c.info.definedSize = 16;
-        c.conversion = Conversion::DateTime;
-        break;
-    case MYSQL_TYPE_BIT:
-        // BIT(1) is a flag. Wider BIT columns stay bytes (most significant first): every bit
-        // survives and no width limit applies, where an integer would suggest arithmetic.
-        if (field.length == 1) {
-            c.info.type = AdoType::Boolean;
-            c.info.precision = 1;
-            c.info.definedSize = 1;
-            c.conversion = Conversion::Boolean;
-        } else {
-            c.info.type = AdoType::VarBinary;
-            c.info.definedSize = (static_cast<std::int64_t>(field.length) + 7) / 8;
-            c.conversion = Conversion::Binary;
-        }
-        break;
-    case MYSQL_TYPE_STRING:
-    case MYSQL_TYPE_ENUM:
-    case MYSQL_TYPE_SET:
-        if (isBinary) {
-            c.info.type = AdoType::Binary;
-            c.info.definedSize = field.length;
-            c.conversion = Conversion::Binary;
-        } else {
-            c.info.type = AdoType::Char;
-            c.info.definedSize = CharacterCount(field);
-            c.conversion = Conversion::Text;
-        }
-        break;
-    case MYSQL_TYPE_VARCHAR:
-    case MYSQL_TYPE_VAR_STRING:
-        if (isBinary) {
-            c.info.type = AdoType::VarBinary;
-            c.info.definedSize = field.length;
-            c.conversion = Conversion::Binary;
-        } else {
-            c.info.type = AdoType::VarChar;
-            c.info.definedSize = CharacterCount(field);
-            c.conversion = Conversion::Text;
-        }
-        break;
-    case MYSQL_TYPE_TINY_BLOB:
-    case MYSQL_TYPE_MEDIUM_BLOB:
-    case MYSQL_TYPE_LONG_BLOB:
-    case MYSQL_TYPE_BLOB:
-    case MYSQL_TYPE_JSON:
-        // TEXT and BLOB share these codes; only the binary character set tells them apart.
-        // JSON (MariaDB sends it as a utf8mb4 LONGTEXT) is text.
-        if (isBinary && field.type != MYSQL_TYPE_JSON) {
-            c.info.type = AdoType::LongVarBinary;
-            c.info.definedSize = field.length;
-            c.conversion = Conversion::Binary;
-        } else {
-            c.info.type = AdoType::LongVarChar;
-            c.info.definedSize = CharacterCount(field);
-            c.conversion = Conversion::Text;
-        }
-        break;
-    case MYSQL_TYPE_GEOMETRY:
-        c.info.type = AdoType::LongVarBinary;
-        c.info.definedSize = field.length;
-        c.conversion = Conversion::Binary;
-        break;
-    case MYSQL_TYPE_NULL:
-        c.info.type = AdoType::VarChar;
-        c.conversion = Conversion::Null;
-        break;
-    default:
-        c.info.type = isBinary ? AdoType::LongVarBinary : AdoType::LongVarChar;
-        c.info.definedSize = field.length;
-        c.conversion = isBinary ? Conversion::Binary : Conversion::Text;
-        break;
-    }
-    return c;
-}
-
-// A cursor over text: each reader consumes what it matched and reports whether it did.
-class TextReader {
-public:
-    explicit TextReader(std::string_view text)
-        : p_(text.data())
-        , end_(text.data() + text.size()) {}
-
-    bool AtEnd() const { return p_ == end_; }
-    bool Take(char c) {
-        if (p_ != end_ && *p_ == c) {
-            ++p_;
-            return true;
-        }
-        return false;
-    }
-    template <typename T> bool Number(T& value, int minDigits, int maxDigits) {
-        const char* start = p_;
-        const char* stop = p_;
-        while (stop != end_ && stop - start < maxDigits && *stop >= '0' && *stop <= '9') {
-            ++stop;
-        }
-        if (stop - start < minDigits) {
-            return false;
-        }
-        auto [next, ec] = std::from_chars(start, stop, value);
-        p_ = next;
-        return ec == std::errc() && next == stop;
-    }
-    bool Digits(std::string& out) {
-        const char* start = p_;
-        while (p_ != end_ && *p_ >= '0' && *p_ <= '9') {
-            ++p_;
-        }
-        out.assign(start, p_);
-        return p_ != start;
-    }
-
-private:
-    const char* p_;
-    const char* end_;
-};
-
-bool ReadDate(TextReader& r, DateValue& d) {
-    return r.Number(d.year, 4, 4) && r.Take('-') && r.Number(d.month, 2, 2) && r.Take('-') &&
-           r.Number(d.day, 2, 2);
-}
-
-// "HH:MM:SS" with an optional fraction; a TIME column allows a sign and up to 838 hours.
-bool ReadTime(TextReader& r, TimeValue& t, bool allowInterval) {
-    if (allowInterval) {
-        t.negative = r.Take('-');
-    }
-    if (!(r.Number(t.hour, 2, allowInterval ? 3 : 2) && r.Take(':') && r.Number(t.minute, 2, 2) &&
-          r.Take(':') && r.Number(t.second, 2, 2))) {
-        return false;
-    }
-    if (r.Take('.')) {
-        return r.Digits(t.fraction);
-    }
-    t.fraction.clear();
-    return true;
-}
-
-[[noreturn]] void ThrowUnreadable(const Column& column, std::string_view text) {
-    throw DatabaseError("The value '" + std::string(text.substr(0, 64)) + "' of column '" +
-                        column.info.name + "' cannot be read as its type.");
-}
-
-template <typename T> T ParseNumber(const Column& column, std::string_view text) {
-    T value{};
-    auto [next, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || next != text.data() + text.size()) {
-        ThrowUnreadable(column, text);
-    }
-    return value;
-}
-
-DbValue ConvertField(const Column& column, const char* data, unsigned long length) {
-    if (data == nullptr) {
-        return DbValue::Null();
-    }
-    const std::string_view text(data, length);
-    switch (column.conversion) {
-    case Conversion::Null:
-        return DbValue::Null();
-    case Conversion::Int:
-        return DbValue::Int(ParseNumber<std::int64_t>(column, text));
-    case Conversion::UInt:
-        return DbValue::UInt(ParseNumber<std::uint64_t>(column, text));
-    case Conversion::Decimal:
-        return DbValue::Decimal(std::string(text));
-    case Conversion::Single:
-        return DbValue::Single(ParseNumber<float>(column, text));
-    case Conversion::Double:
-        return DbValue::Double(ParseNumber<double>(column, text));
-    case Conversion::Date: {
-        TextReader r(text);
-        DateValue d;
-        if (!ReadDate(r, d) || !r.AtEnd()) {
-            ThrowUnreadable(column, text);
-        }
-        return DbValue::Date(d);
-    }
-    case Conversion::Time: {
-        TextReader r(text);
-        TimeValue t;
-        if (!ReadTime(r, t, true) || !r.AtEnd()) {
-            ThrowUnreadable(column, text);
-        }
-        return DbValue::Time(std::move(t));
-    }
-    case Conversion::DateTime: {
-        TextReader r(text);
-        DateTimeValue dt;
-        if (!ReadDate(r, dt.date) || !r.Take(' ') || !ReadTime(r, dt.time, false) || !r.AtEnd()) {
-            ThrowUnreadable(column, text);
-        }
-        return DbValue::DateTime(std::move(dt));
-    }
-    case Conversion::Boolean:
-        return DbValue::Boolean(length > 0 && data[length - 1] != 0);
-    case Conversion::Text:
-        return DbValue::Text(std::string(text));
-    case Conversion::Binary:
-        return DbValue::Binary(std::string(text));
-    }
-    return DbValue::Null();
-}
-
-// The rows of one result as the client library holds them: read one at a time, each decoded
-// into DbValues only when it becomes the current row.
-class RowSource {
-public:
-    virtual ~RowSource() = default;
-    // Decodes the next row into `out`; false after the last row. Throws DatabaseError.
-    virtual bool Next(std::vector<DbValue>& out) = 0;
-    // The exact row count of a stored result; -1 while rows still arrive from the server.
-    virtual std::int64_t Count() const = 0;
-};
-
-// A result of the text protocol (statements that cannot be prepared, SHOW and the like).
-class TextRows final : public RowSource {
-public:
-    TextRows(MYSQL* mysql, MYSQL_RES* result, bool stored, const std::vector<Column>& columns,
-             std::string statement)
-        : mysql_(mysql)
-        , result_(result)
-        , stored_(stored)
-        , columns_(columns)
-        , statement_(std::move(statement)) {}
-    ~TextRows() override {
-        // A streamed result reads what the server still sends of it.
-        if (stored_) {
-            mysql_free_result(result_);
-        } else {
-            FreeResult(result_);
-        }
-    }
-    TextRows(const TextRows&) = delete;
-    TextRows& operator=(const TextRows&) = delete;
-
-    bool Next(std::vector<DbValue>& out) override {
-        MYSQL_ROW row = nullptr;
-        if (stored_) {
-            row = mysql_fetch_row(result_);
-        } else {
-            Await(
-                mysql_, [&] { return mysql_fetch_row_start(&row, result_); },
-                [&](int ready) { return mysql_fetch_row_cont(&row, result_, ready); });
-        }
-        if (!row) {
-            // Only a streamed result can fail here; a stored one has no connection to ask.
-            if (!stored_ && mysql_errno(mysql_) != 0) {
-                throw ClientError(mysql_, statement_);
-            }
-            return false;
-        }
-        const unsigned long* lengths = mysql_fetch_lengths(result_);
-        for (std::size_t i = 0; i < columns_.size(); ++i) {
-            out[i] = ConvertField(columns_[i], row[i], lengths[i]);
-        }
-        return true;
-    }
-
-    std::int64_t Count() const override {
-        return stored_ ? static_cast<std::int64_t>(mysql_num_rows(result_)) : -1;
-    }
-
-private:
-    MYSQL* mysql_;
-    MYSQL_RES* result_;
-    bool stored_;
-    const std::vector<Column>& columns_;
-    std::string statement_;
-};
-
-DatabaseError StatementError(MYSQL_STMT* stmt, const std::string& statement) {
-    const unsigned code = mysql_stmt_errno(stmt);
-    return DatabaseError(mysql_stmt_error(stmt), static_cast<int>(code), statement,
-                         ReasonOf(code));
-}
-
-// The fractional-second digits that the text protocol would show for a column with
-// `decimals` digits (0 to 6); columns of unknown scale show six digits when there are any.
-std::string FractionDigits(unsigned long microseconds, unsigned decimals) {
-    if (decimals == 0 || (decimals > 6 && microseconds == 0)) {
-        return {};
-    }
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%06lu", microseconds % 1000000);
-    return std::string(digits, decimals > 6 ? 6 : decimals);
-}
-
-// A result of the binary protocol of a prepared statement: numbers arrive in their binary
-// form, so a FLOAT is the float the server stores rather than its six-digit text.
-class BinaryRows final : public RowSource {
-public:
-    BinaryRows(MYSQL_STMT* stmt, const MYSQL_FIELD* fields, const std::vector<Column>& columns,
-               std::string statement)
-        : stmt_(stmt)
-        , columns_(columns)
-        , statement_(std::move(statement))
-        , binds_(columns.size())
-        , cells_(columns.size()) {
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            MYSQL_BIND& b = binds_[i];
-            Cell& cell = cells_[i];
-            b.is_null = &cell.isNull;
-            b.length = &cell.length;
-            b.error = &cell.error;
-            switch (columns[i].conversion) {
-            case Conversion::Null:
-                b.buffer_type = MYSQL_TYPE_NULL;
-                break;
-            case Conversion::Int:
-            case Conversion::UInt:
-                b.buffer_type = MYSQL_TYPE_LONGLONG;
-                b.buffer = &cell.integer;
-                b.is_unsigned = columns[i].conversion == Conversion::UInt;
-                break;
-            case Conversion::Single:
-                b.buffer_type = MYSQL_TYPE_FLOAT;
-                b.buffer = &cell.single;
-                break;
-            case Conversion::Double:
-                b.buffer_type = MYSQL_TYPE_DOUBLE;
-                b.buffer = &cell.real;
-                break;
-            case Conversion::Date:
-            case Conversion::Time:
-            case Conversion::DateTime:
-                b.buffer_type = fields[i].type;
-                b.buffer = &cell.time;
-                b.buffer_length = sizeof cell.time;
-                break;
-            case Conversion::Decimal:
-            case Conversion::Boolean:
-            case Conversion::Text:
-            case Conversion::Binary:
-                b.buffer_type = MYSQL_TYPE_BLOB;
-                cell.bytes.resize(256);
-                b.buffer = cell.bytes.data();
-                b.buffer_length = static_cast<unsigned long>(cell.bytes.size());
-                break;
-            }
-        }
-        decimals_.reserve(columns.size());
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            decimals_.push_back(fields[i].decimals);
-        }
-        if (mysql_stmt_bind_result(stmt_, binds_.data())) {
-            throw StatementError(stmt_, statement_);
-        }
-    }
-
-    ~BinaryRows() override { CloseStatement(stmt_); }
-    BinaryRows(const BinaryRows&) = delete;
-    BinaryRows& operator=(const BinaryRows&) = delete;
-
-    bool Next(std::vector<DbValue>& out) override {
-        int status = 0;
-        if (stored_) {
-            status = mysql_stmt_fetch(stmt_);
-        } else {
-            Await(
-                stmt_->mysql, [&] { return mysql_stmt_fetch_start(&status, stmt_); },
-                [&](int ready) { return mysql_stmt_fetch_cont(&status, stmt_, ready); });
-        }
-        if (status == MYSQL_NO_DATA) {
-            return false;
-        }
-        if (status != 0 && status != MYSQL_DATA_TRUNCATED) {
-            throw StatementError(stmt_, statement_);
-        }
-        bool rebound = false;
-        for (std::size_t i = 0; i < columns_.size(); ++i) {
-            Cell& cell = cells_[i];
-            MYSQL_BIND& b = binds_[i];
-            if (!cell.isNull && b.buffer_type == MYSQL_TYPE_BLOB && cell.length > b.buffer_length) {
-                // Longer than any value so far: widen the buffer and read this one again.
-                cell.bytes.resize(std::max<std::size_t>(cell.length, cell.bytes.size() * 2));
-                b.buffer = cell.bytes.data();
-                b.buffer_length = static_cast<unsigned long>(cell.bytes.size());
-                if (mysql_stmt_fetch_column(stmt_, &b, static_cast<unsigned>(i), 0)) {
-                    throw StatementError(stmt_, statement_);
-                }
-                rebound = true;
-            }
-            out[i] = Decode(i);
-        }
-        if (rebound && mysql_stmt_bind_result(stmt_, binds_.data())) {
-            throw StatementError(stmt_, statement_);
-        }
-        return true;
-    }
-
-    std::int64_t Count() const override {
-        return stored_ ? static_cast<std::int64_t>(mysql_stmt_num_rows(stmt_)) : -1;
-    }
-
-    void MarkStored() { stored_ = true; }
-
-private:
-    struct Cell {
-        my_bool isNull = 0;
-        my_bool error = 0;
-        unsigned long length = 0;
-        std::uint64_t integer = 0;
-        float single = 0;
-        double real = 0;
-        MYSQL_TIME time{};
-        std::string bytes;
-    };
-
-    DbValue Decode(std::size_t i) const {
-        const Cell& cell = cells_[i];
-        if (cell.isNull) {
-            return DbValue::Null();
-        }
-        const MYSQL_TIME& t = cell.time;
-        switch (columns_[i].conversion) {
-        case Conversion::Null:
-            return DbValue::Null();
-        case Conversion::Int:
-            return DbValue::Int(static_cast<std::int64_t>(cell.integer));
-        case Conversion::UInt:
-            return DbValue::UInt(cell.integer);
-        case Conversion::Single:
-            return DbValue::Single(cell.single);
-        case Conversion::Double:
-            return DbValue::Double(cell.real);
-        case Conversion::Date:
-            return DbValue::Date({static_cast<int>(t.year), t.month, t.day});
-        case Conversion::Time:
-            return DbValue::Time({t.neg != 0, t.hour + t.day * 24, t.minute, t.second,
-                                  FractionDigits(t.second_part, decimals_[i])});
-        case Conversion::DateTime:
-            return DbValue::DateTime(
-                {{static_cast<int>(t.year), t.month, t.day},
-                 {false, t.hour, t.minute, t.second, FractionDigits(t.second_part, decimals_[i])}});
-        case Conversion::Boolean:
-            return DbValue::Boolean(cell.length > 0 && cell.bytes[cell.length - 1] != 0);
-        case Conversion::Decimal:
-            return DbValue::Decimal(cell.bytes.substr(0, cell.length));
-        case Conversion::Text:
-            return DbValue::Text(cell.bytes.substr(0, cell.length));
-        case Conversion::Binary:
-            return DbValue::Binary(cell.bytes.substr(0, cell.length));
-        }
-        return DbValue::Null();
-    }
-
-    MYSQL_STMT* stmt_;
-    const std::vector<Column>& columns_;
-    std::string statement_;
-    std::vector<MYSQL_BIND> binds_;
-    std::vector<Cell> cells_;
-    std::vector<unsigned> decimals_;
-    bool stored_ = false;
-};
-
-class MariaDbResultSet;
-
-// The client handle, shared by the connection and its result sets so that a result set that
-// outlives its connection finds the handle gone instead of dangling.
-struct Session {
-    MYSQL* mysql = nullptr;
-    // The result being streamed; the session can run nothing else until it has been read to
-    // its end or released.
-    MariaDbResultSet* streaming = nullptr;
-    // Results whose rows live in a statement handle, which closing the connection invalidates.
-    std::vector<MariaDbResultSet*> prepared;
-    // The server's max_allowed_packet: a longer statement would make it drop the session.
-    unsigned long long maxPacketBytes = 0;
-    // Set once the session is known to be gone, with the error that showed it.
-    std::optional<DatabaseError> lost;
-
-    // Remembers an error that ended the session, so later calls fail at once with it.
-    DatabaseError Note(DatabaseError error) {
-        if (error.ConnectionLost() && !lost) {
-            lost = error;
-        }
-        return error;
-    }
-
-    // Reads and discards any further results of the last statement; their errors count.
-    void DrainMoreResults(const std::string& statement) {
-        while (mysql_more_results(mysql)) {
-            const int status = NextResult(mysql);
-            if (status > 0) {
-                throw Note(ClientError(mysql, statement));
-            }
-            if (status < 0) {
-                break;
-            }
-            if (MYSQL_RES* extra = mysql_use_result(mysql)) {
-                FreeResult(extra);
-            } else if (mysql_field_count(mysql) != 0) {
-                throw Note(ClientError(mysql, statement));
-            }
-        }
-    }
-
-    void FinishStreaming(bool keepRows);
-    void DetachAll();
-};
-
-class MariaDbResultSet final : public ResultSet {
-public:
-    // Takes over `stmt` (binary protocol) or `result` (text protocol); `stored` when the
-    // client already holds every row.
-    MariaDbResultSet(std::shared_ptr<Session> session, MYSQL_STMT* stmt, MYSQL_RES* result,
-                     bool stored, std::string statement)
-        : session_(std::move(session))
-        , statement_(std::move(statement)) {
-        const MYSQL_FIELD* fields = nullptr;
-        unsigned count = 0;
-        if (stmt) {
-            MYSQL_RES* metadata = mysql_stmt_result_metadata(stmt);
-            if (!metadata) {
-                DatabaseError error = StatementError(stmt, statement_);
-                CloseStatement(stmt);
-                throw session_->Note(error);
-            }
-            count = mysql_num_fields(metadata);
-            fields = mysql_fetch_fields(metadata);
-            Describe(fields, count);
-            try {
-                auto rows = std::make_unique<BinaryRows>(stmt, fields, columns_, statement_);
-                mysql_free_result(metadata);
-                if (stored) {
-                    rows->MarkStored();
-                }
-                rows_ = std::move(rows);
-            } catch (...) {
-                mysql_free_result(metadata);
-                CloseStatement(stmt);
-                throw;
-            }
-        } else {
-            Describe(mysql_fetch_fields(result), mysql_num_fields(result));
-            rows_ =
-                std::make_unique<TextRows>(session_->mysql, result, stored, columns_, statement_);
-        }
-        values_.resize(columns_.size());
-        recordCount_ = rows_->Count();
-        if (!stored) {
-            session_->streaming = this;
-        }
-        if (stmt) {
-            prepared_ = true;
-            session_->prepared.push_back(this);
-        }
-    }
-
-    ~MariaDbResultSet() override {
-        try {
-            Release();
-        } catch (...) {
-            // Releasing is best effort when the result set is destroyed.
-        }
-        if (prepared_) {
-            std::erase(session_->prepared, this);
-        }
-    }
-
-    // Positions on the first row; separate from the constructor so that a failure there is
-    // cleaned up by the destructor.
-    void Start() { Advance(); }
-
-    int FieldCount() const override { return static_cast<int>(columns_.size()); }
-
-    const FieldInfo& Field(int index) const override {
-        CheckIndex(index);
-        return columns_[static_cast<std::size_t>(index)].info;
-    }
-
-    const DbValue& Value(int index) const override {
-        CheckIndex(index);
-        if (closed_) {
-            throw ObjectClosedError();
-        }
-        if (eof_) {
-            throw NoCurrentRecordError();
-        }
-        return values_[static_cast<std::size_t>(index)];
-    }
-
-    std::int64_t RecordCount() const override { return recordCount_; }
-    bool IsEOF() const override { return eof_; }
-
-    void MoveNext() override {
-        if (closed_) {
-            throw ObjectClosedError();
-        }
-        if (eof_) {
-            throw NoCurrentRecordError();
-        }
-        Advance();
-    }
-
-    void Close() override { Release(); }
-
-    // Called when the session needs the connection for something else: before another
-    // statement runs, or when it closes. With keepRows the remaining rows are read into memory
-    // so this result set stays usable; otherwise they are discarded and it is closed.
-    void Detach(bool keepRows) {
-        if (!keepRows || !rows_) {
-            Release();
-            return;
-        }
-        try {
-            std::vector<DbValue> row(columns_.size());
-            while (rows_->Next(row)) {
-                pending_.push_back(row);
-            }
-            FreeRows(true);
-        } catch (const DatabaseError& e) {
-            Release();
-            throw session_->Note(e);
-        } catch (...) {
-            Release();
-            throw;
-        }
-    }
-
-private:
-    void Describe(const MYSQL_FIELD* fields, unsigned count) {
-        columns_.reserve(count);
-        for (unsigned i = 0; i < count; ++i) {
-            columns_.push_back(DescribeColumn(fields[i]));
-        }
-    }
-
-    void CheckIndex(int index) const {
-        if (index < 0 || index >= FieldCount()) {
-            throw UnknownFieldError(std::to_string(index));
-        }
-    }
-
-    void Advance() {
-        if (!pending_.empty()) {
-            values_.swap(pending_.front());
-            pending_.pop_front();
-            return;
-        }
-        if (!rows_) {
-            eof_ = true;
-            return;
-        }
-        try {
-            if (rows_->Next(values_)) {
-                return;
-            }
-        } catch (const DatabaseError& e) {
-            eof_ = true;
-            FreeRows(false);
-            throw session_->Note(e);
-        }
-        eof_ = true;
-        FreeRows(true);
-    }
-
-    // Frees the client's rows; for a streamed result also clears the session for the next
-    // statement, reading any further results of the statement.
-    void FreeRows(bool reportErrors) {
-        if (!rows_) {
-            return;
-        }
-        rows_.reset();
-        if (session_->streaming == this) {
-            session_->streaming = nullptr;
-            if (session_->mysql && !session_->lost) {
-                if (reportErrors) {
-                    session_->DrainMoreResults(statement_);
-                } else {
-                    try {
-                        session_->DrainMoreResults(statement_);
-                    } catch (const DatabaseError&) {
-                        // The caller is discarding this statement's results.
-                    }
-                }
-            }
-        }
-    }
-
-    void Release() {
-        closed_ = true;
-        eof_ = true;
-        pending_.clear();
-        FreeRows(false);
-    }
-
-    std::shared_ptr<Session> session_;
-    std::string statement_;
-    std::vector<Column> columns_;
-    std::unique_ptr<RowSource> rows_;
-    bool prepared_ = false;
-    std::vector<DbValue> values_;
-    std::deque<std::vector<DbValue>> pending_;
-    std::int64_t recordCount_ = -1;
-    bool eof_ = false;
-    bool closed_ = false;
-};
-
-void Session::FinishStreaming(bool keepRows) {
-    if (streaming) {
-        streaming->Detach(keepRows);
-    }
-}
-
-void Session::DetachAll() {
-    FinishStreaming(false);
-    // A stored result of a prepared statement keeps its rows inside the statement handle,
-    // which the library invalidates with the connection: read them out first.
-    const std::vector<MariaDbResultSet*> holders = prepared;
-    for (MariaDbResultSet* holder : holders) {
-        try {
-            holder->Detach(true);
-        } catch (const DatabaseError&) {
-            // That result set is closed; closing the connection goes on.
-        }
-    }
-}
 
 // True for statements that may return rows and can run as prepared statements: those that
 // begin with SELECT or WITH (after blanks, opening parentheses and comments). Everything
@@ -1108,10 +71,12 @@ constexpr unsigned kUnsupportedInPreparedProtocol = 1295; // ER_UNSUPPORTED_PS
 // stored result waits for the server, and calls back, every few dozen kilobytes.
 constexpr int kCallBackReceiveBufferBytes = 64 * 1024;
 
+} // namespace
+
 class MariaDbBackend final : public ConnectionBackend {
 public:
-    MariaDbBackend(std::shared_ptr<Session> session, const ConnectionOptions& options)
-        : session_(std::move(session))
+    MariaDbBackend(std::shared_ptr<MariaDbLink> link, const ConnectionOptions& options)
+        : link_(std::move(link))
         , clientCursor_(options.cursorLocation == CursorLocation::Client)
         , rowRead_(options.rowRead) {}
 
@@ -1134,12 +99,12 @@ public:
     }
 
     void Close() override {
-        if (!session_ || !session_->mysql) {
+        if (!link_ || !link_->mysql) {
             return;
         }
-        session_->DetachAll();
+        link_->ReleaseAll();
         // The library frees the handle at the end of the call.
-        MYSQL* mysql = std::exchange(session_->mysql, nullptr);
+        MYSQL* mysql = std::exchange(link_->mysql, nullptr);
         Await(
             mysql, [&] { return mysql_close_start(mysql); },
             [&](int ready) { return mysql_close_cont(mysql, ready); });
@@ -1147,30 +112,30 @@ public:
 
 private:
     MYSQL* Handle(const std::string& statement) const {
-        if (!session_->mysql) {
+        if (!link_->mysql) {
             throw ObjectClosedError();
         }
-        if (session_->lost) {
+        if (link_->lost) {
             throw DatabaseError(std::string("The connection to the MySQL server was lost: ") +
-                                    session_->lost->what(),
-                                session_->lost->NativeError(), statement,
+                                    link_->lost->what(),
+                                link_->lost->NativeError(), statement,
                                 FailureReason::ConnectionLost);
         }
-        return session_->mysql;
+        return link_->mysql;
     }
 
     std::unique_ptr<ResultSet> Run(const std::string& statement, bool buffered) {
         MYSQL* mysql = Handle(statement);
         // The command byte travels in the same packet as the statement.
-        if (statement.size() + 1 > session_->maxPacketBytes) {
+        if (statement.size() + 1 > link_->maxPacketBytes) {
             throw DatabaseError(
                 "The statement is " + std::to_string(statement.size()) +
-                    " bytes long, more than the " + std::to_string(session_->maxPacketBytes - 1) +
+                    " bytes long, more than the " + std::to_string(link_->maxPacketBytes - 1) +
                     " bytes the MySQL server accepts (max_allowed_packet " +
-                    std::to_string(session_->maxPacketBytes) + "); it was not sent.",
+                    std::to_string(link_->maxPacketBytes) + "); it was not sent.",
                 1153, statement);
         }
-        session_->FinishStreaming(true);
+        link_->ReleaseStream(true);
         try {
             if (ReadsRows(statement)) {
                 if (auto rows = RunPrepared(mysql, statement, buffered)) {
@@ -1179,7 +144,7 @@ private:
             }
             return RunText(mysql, statement, buffered);
         } catch (const DatabaseError& e) {
-            throw session_->Note(e);
+            throw link_->Note(e);
         }
     }
 
@@ -1236,7 +201,7 @@ private:
             throw error;
         }
         auto rows =
-            std::make_unique<MariaDbResultSet>(session_, stmt, nullptr, buffered, statement);
+            std::make_unique<MariaDbResultSet>(link_, stmt, nullptr, buffered, statement);
         rows->Start();
         return rows;
     }
@@ -1246,7 +211,7 @@ private:
             throw ClientError(mysql, statement);
         }
         // The first result with rows is returned; any other results (a procedure call) are
-        // read and discarded so that the next statement finds the session free.
+        // read and discarded so that the next statement finds the connection free.
         std::unique_ptr<MariaDbResultSet> rows;
         for (;;) {
             if (mysql_field_count(mysql) > 0) {
@@ -1259,7 +224,7 @@ private:
                     if (!result) {
                         throw ClientError(mysql, statement);
                     }
-                    rows = std::make_unique<MariaDbResultSet>(session_, nullptr, result, buffered,
+                    rows = std::make_unique<MariaDbResultSet>(link_, nullptr, result, buffered,
                                                               statement);
                     rows->Start();
                     if (!buffered) {
@@ -1278,10 +243,12 @@ private:
         return rows;
     }
 
-    std::shared_ptr<Session> session_;
+    std::shared_ptr<MariaDbLink> link_;
     bool clientCursor_;
     std::function<void()> rowRead_;
 };
+
+namespace {
 
 const char* OptionalText(const std::string& text) {
     return text.empty() ? nullptr : text.c_str();
@@ -1377,23 +344,21 @@ DatabaseError UnknownHost(const std::string& host, int answer) {
     return DatabaseError(message, kUnknownHost);
 }
 
-} // namespace
-
-std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& target,
-                                                      const ConnectionOptions& options) {
+std::unique_ptr<ConnectionBackend> OpenBackend(const ConnectionTarget& target,
+                                               const ConnectionOptions& options) {
     RejectNul(target.host, "server name");
     RejectNul(target.user, "user name");
     RejectNul(target.password, "password");
     RejectNul(target.database, "database name");
 
-    auto session = std::make_shared<Session>();
-    session->mysql = mysql_init(nullptr);
-    if (!session->mysql) {
+    auto link = std::make_shared<MariaDbLink>();
+    link->mysql = mysql_init(nullptr);
+    if (!link->mysql) {
         throw DatabaseError("The MySQL client could not allocate a connection.");
     }
-    MYSQL* mysql = session->mysql;
+    MYSQL* mysql = link->mysql;
     // Owns the handle until the backend takes over.
-    auto backend = std::make_unique<MariaDbBackend>(session, options);
+    auto backend = std::make_unique<MariaDbBackend>(link, options);
 
     // TCP even for "localhost", which the client would otherwise take as the local socket.
     const unsigned int protocol = MYSQL_PROTOCOL_TCP;
@@ -1473,14 +438,25 @@ std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& ta
     if (MYSQL_RES* result = StoreResult(mysql)) {
         MYSQL_ROW row = mysql_fetch_row(result);
         if (row && row[0]) {
-            session->maxPacketBytes = std::strtoull(row[0], nullptr, 10);
+            link->maxPacketBytes = std::strtoull(row[0], nullptr, 10);
         }
         mysql_free_result(result);
     }
-    if (session->maxPacketBytes == 0) {
+    if (link->maxPacketBytes == 0) {
         throw DatabaseError("The MySQL server did not tell its max_allowed_packet.");
     }
     return backend;
+}
+
+} // namespace
+
+} // namespace veltrane::mariadb
+
+namespace veltrane {
+
+std::unique_ptr<ConnectionBackend> OpenMariaDbBackend(const ConnectionTarget& target,
+                                                      const ConnectionOptions& options) {
+    return mariadb::OpenBackend(target, options);
 }
 
 } // namespace veltrane
