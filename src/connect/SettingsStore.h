@@ -1,31 +1,11 @@
 #pragma once
 
 #include <QString>
-#include <array>
 
 namespace veltrane {
 
 inline const QString kSettingsApplication = QStringLiteral("Harnwick");
 inline const QString kSettingsSection = QStringLiteral("Veltrane");
-
-// One of the ten stored profile fields, in the order the connection window loads them.
-struct ProfileSetting {
-    const char* key;
-    const char* defaultValue; // used when the key is absent
-};
-
-inline constexpr std::array<ProfileSetting, 10> kProfileSettings{{
-    {"ASEServer", ""},
-    {"ASEPort", "5000"},
-    {"ASEUser", ""},
-    {"ASEPassword", ""},
-    {"ASEDatabase", ""},
-    {"MySQLServer", "localhost"},
-    {"MySQLUser", ""},
-    {"MySQLPassword", ""},
-    {"MySQLDatabase", ""},
-    {"MySQLPort", "3306"},
-}};
 
 // Per-user text values addressed by application, section and key. Each application's values
 // live in one INI file, "<directory>/<application>.ini", readable and writable by its owner

@@ -1,11 +1,13 @@
 #include "GuiEvents.h"
 #include "GuiTestApplication.h"
 #include "PrivateServers.h"
+#include "StoredProfiles.h"
 #include "TestServers.h"
 #include "app/shell/ApplicationTitle.h"
 #include "app/shell/Dialogs.h"
 #include "app/window/PointerFeedback.h"
 #include "catalogue/lists/TableList.h"
+#include "connect/ProfileFields.h"
 #include "connect/window/Form1.h"
 #include "connect/SettingsStore.h"
 
@@ -104,9 +106,15 @@ void Type(QWidget* field, const QString& text) {
     }
 }
 
-const char* const kFieldKeys[] = {"ASEServer",     "ASEPort",     "ASEUser",   "ASEPassword",
-                                  "ASEDatabase",   "MySQLServer", "MySQLUser", "MySQLPassword",
-                                  "MySQLDatabase", "MySQLPort"};
+// The settings key of field Text<number>.
+QString KeyOfField(int number) {
+    for (const ProfileField& field : kProfileFields) {
+        if (field.number == number)
+            return QString::fromLatin1(field.key);
+    }
+    ADD_FAILURE() << "no field Text" << number;
+    return QString();
+}
 
 struct ConnectionWindowFixture : ::testing::Test {
     QTemporaryDir configDir;
@@ -149,11 +157,7 @@ struct ConnectionWindowFixture : ::testing::Test {
         Store(QStringLiteral("MySQLPort"), ClosedPort());
     }
     void StoreProfiles(const ConnectionProfile& sybase, const ConnectionProfile& mysql) {
-        const QString values[] = {sybase.Server,   sybase.Port,  sybase.User, sybase.Password,
-                                  sybase.Database, mysql.Server, mysql.User,  mysql.Password,
-                                  mysql.Database,  mysql.Port};
-        for (int i = 0; i < 10; ++i)
-            Store(QString::fromLatin1(kFieldKeys[i]), values[i]);
+        testing::StoreProfiles(store, sybase, mysql);
     }
 };
 
@@ -347,11 +351,11 @@ TEST_F(ConnectionWindowSettingsTest, EveryKeystrokeReachesTheFileAtOnceOwnerOnly
         for (QChar c : typed) {
             Type(field, QString(c));
             soFar += c;
-            EXPECT_EQ(OnDisk(QString::fromLatin1(kFieldKeys[number - 1])).toString(), soFar);
+            EXPECT_EQ(OnDisk(KeyOfField(number)).toString(), soFar);
         }
         QTest::keyClick(field, Qt::Key_Backspace);
         soFar.chop(1);
-        EXPECT_EQ(OnDisk(QString::fromLatin1(kFieldKeys[number - 1])).toString(), soFar);
+        EXPECT_EQ(OnDisk(KeyOfField(number)).toString(), soFar);
     }
     // Clearing a field stores the empty text, which a later load keeps (no default).
     Field(10)->clear();
@@ -378,7 +382,7 @@ TEST_F(ConnectionWindowSettingsTest, EmptyStoreLoadsTheDefaultsAndWritesThemBack
     for (int number = 1; number <= 10; ++number) {
         SCOPED_TRACE(number);
         EXPECT_EQ(Field(number)->text(), expected[number - 1]);
-        const QVariant stored = OnDisk(QString::fromLatin1(kFieldKeys[number - 1]));
+        const QVariant stored = OnDisk(KeyOfField(number));
         // Filling a field is a change, so the non-empty defaults are written; empty ones are not.
         EXPECT_EQ(stored.isValid(), !expected[number - 1].isEmpty());
         if (stored.isValid()) {

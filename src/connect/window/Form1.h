@@ -80,8 +80,7 @@ private:
 
     QGroupBox* Frame2 = nullptr; // "Sybase ASE Database"
     QGroupBox* Frame3 = nullptr; // "MySQL Login"
-    // Text1..Text10 in number order: Sybase ASE server, port, user, password, database; MySQL
-    // server, user, password, database, port (the order of the stored keys).
+    // Text1..Text10 in number order; kProfileFields says which profile member each one holds.
     std::array<QLineEdit*, 10> Text{};
     // Label1..Label10 in number order.
     std::array<QLabel*, 10> Label{};
