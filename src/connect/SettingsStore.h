@@ -21,9 +21,14 @@ public:
     // the empty string is present and reads back as the empty string.
     QString GetSetting(const QString& application, const QString& section, const QString& key,
                        const QString& defaultValue = QString()) const;
-    // Creates or replaces the value and writes it to the file at once.
+    // Creates or replaces the value and writes it to the file at once. A file it creates or
+    // replaces is owner-only.
     void SaveSetting(const QString& application, const QString& section, const QString& key,
                      const QString& value);
+    // Makes the application's file owner-only, whatever mode an older file had; nothing when
+    // there is no file yet. The connection window does this once as it loads, before it reads
+    // the passwords out of the file.
+    void KeepPrivate(const QString& application) const;
 
     QString FilePath(const QString& application) const;
 

@@ -148,6 +148,12 @@ struct ConnectionWindowFixture : ::testing::Test {
         QSettings file(store.FilePath(kSettingsApplication), QSettings::IniFormat);
         return file.value(kSettingsSection + QLatin1Char('/') + key);
     }
+    mode_t FileMode() const {
+        const QByteArray path = QFile::encodeName(store.FilePath(kSettingsApplication));
+        struct stat info {};
+        EXPECT_EQ(::stat(path.constData(), &info), 0);
+        return info.st_mode & 07777;
+    }
     void Store(const QString& key, const QString& value) {
         store.SaveSetting(kSettingsApplication, kSettingsSection, key, value);
     }
@@ -369,6 +375,22 @@ TEST_F(ConnectionWindowSettingsTest, EveryKeystrokeReachesTheFileAtOnceOwnerOnly
     form->Form_Load();
     EXPECT_EQ(Field(10)->text(), QString());
     EXPECT_EQ(Field(1)->text(), typed.chopped(1));
+    EXPECT_EQ(FileMode(), 0600u);
+}
+
+TEST_F(ConnectionWindowSettingsTest, LoadMakesAnOlderFileOwnerOnlyEvenWhenNoFieldChanges) {
+    MakeMySQLUnreachable();
+    form->Form_Load();
+    for (const mode_t olderMode : {0644, 0666, 0604}) {
+        SCOPED_TRACE(olderMode);
+        ASSERT_EQ(::chmod(QFile::encodeName(store.FilePath(kSettingsApplication)).constData(),
+                          olderMode),
+                  0);
+        // The fields already show what the file holds, so the load saves nothing.
+        form->Form_Load();
+        EXPECT_EQ(FileMode(), 0600u);
+    }
+    EXPECT_TRUE(dialogs.shown().empty());
 }
 
 TEST_F(ConnectionWindowSettingsTest, EmptyStoreLoadsTheDefaultsAndWritesThemBack) {

@@ -264,6 +264,8 @@ void Form1::Form_Load() {
     const QString handCursor = HandCursorPath(programFolder_);
     if (trap.If(124, [&] { return FileExists(handCursor); }))
         trap.Run(126, [&] { pointer_->SetCustomCursor(LoadCursorFile(handCursor)); });
+    // The file holds both passwords: an older one made readable by others is closed first.
+    settings_.KeepPrivate(kSettingsApplication);
     for (std::size_t i = 0; i < kProfileFields.size(); ++i) {
         const ProfileField& field = kProfileFields[i];
         trap.Run(128 + 2 * static_cast<unsigned>(i), [&] {

@@ -43,8 +43,8 @@ public:
 
     // Loads the window and shows it, unless the load has handed over to the main window.
     void Start();
-    // The start-up: skin, caption, icon, title, hand pointer, the ten fields from the settings
-    // store, the two silent tests and, when both pass, the Next action.
+    // The start-up: skin, caption, icon, title, hand pointer, the settings file made owner-only,
+    // the ten fields from it, the two silent tests and, when both pass, the Next action.
     void Form_Load();
 
     void PushButton2_Click(); // Sybase ASE "Test Connection"

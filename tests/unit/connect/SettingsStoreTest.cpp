@@ -77,8 +77,8 @@ TEST_F(SettingsStoreTest, FileIsOwnerOnlyEvenWhenItExistedWithWiderMode) {
 
     ASSERT_EQ(::chmod(QFile::encodeName(store.FilePath(kSettingsApplication)).constData(), 0644),
               0);
-    // Reading alone already tightens an older, wider file.
-    store.GetSetting(kSettingsApplication, kSettingsSection, QStringLiteral("ASEPassword"));
+    // The start-up's step tightens an older, wider file before anything is read from it.
+    store.KeepPrivate(kSettingsApplication);
     EXPECT_EQ(FileMode(), 0600u);
 
     ASSERT_EQ(::chmod(QFile::encodeName(store.FilePath(kSettingsApplication)).constData(), 0666),
