@@ -31,11 +31,9 @@ public:
     void SetCursorLocation(CursorLocation location) { options_.cursorLocation = location; }
     void SetCommandTimeout(int seconds) { options_.commandTimeoutSeconds = seconds; }
     void SetConnectionTimeout(int seconds) { options_.connectionTimeoutSeconds = seconds; }
-    void SetMode(ConnectMode mode) { options_.mode = mode; }
     void SetRowReadCallback(std::function<void()> callback) {
         options_.rowRead = std::move(callback);
     }
-    const ConnectionOptions& Options() const { return options_; }
 
     // `connectionString` is UTF-8: "DRIVER={MySQL ODBC 5.1 Driver};SERVER=..." for MySQL,
     // "Provider=ASEOLEDB;Data Source=host:port;..." for Sybase ASE.
