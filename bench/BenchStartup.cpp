@@ -10,6 +10,7 @@
 #include "catalogue/window/Form2.h"
 #include "catalogue/lists/TableList.h"
 #include "connect/Connection.h"
+#include "connect/ProfileFields.h"
 #include "connect/SettingsStore.h"
 
 #include <QApplication>
@@ -35,13 +36,17 @@ int main(int argc, char* argv[]) {
 
     QTemporaryDir dir;
     SettingsStore store(dir.path());
-    const std::string values[] = {sybase.host,     sybase.port, sybase.user, sybase.password,
-                                  sybase.database, mysql.host,  mysql.user,  mysql.password,
-                                  mysql.database,  mysql.port};
-    for (std::size_t i = 0; i < kProfileSettings.size(); ++i)
-        store.SaveSetting(kSettingsApplication, kSettingsSection,
-                          QString::fromLatin1(kProfileSettings[i].key),
-                          QString::fromStdString(values[i]));
+    const auto profileOf = [](const bench::ServerEnv& server) {
+        return ConnectionProfile{
+            QString::fromStdString(server.host), QString::fromStdString(server.port),
+            QString::fromStdString(server.user), QString::fromStdString(server.password),
+            QString::fromStdString(server.database)};
+    };
+    const ConnectionProfile sybaseProfile = profileOf(sybase), mysqlProfile = profileOf(mysql);
+    for (const ProfileField& field : kProfileFields)
+        store.SaveSetting(
+            kSettingsApplication, kSettingsSection, QString::fromLatin1(field.key),
+            (field.server == ServerKind::MySQL ? mysqlProfile : sybaseProfile).*field.member);
 
     std::vector<double> startup, baseline;
     int tables = -1;

@@ -6,6 +6,18 @@
 #include "connect/access/DatabaseError.h"
 
 namespace veltrane {
+namespace {
+
+BackendFactory& FactoryForTests() {
+    static BackendFactory factory;
+    return factory;
+}
+
+} // namespace
+
+void SetBackendFactoryForTests(BackendFactory factory) {
+    FactoryForTests() = std::move(factory);
+}
 
 Connection::Connection() = default;
 
@@ -22,6 +34,10 @@ void Connection::Open(const std::string& connectionString) {
         throw DatabaseError("Operation is not allowed when the object is open.");
     }
     ConnectionTarget target = ParseConnectionString(connectionString);
+    if (const BackendFactory& factory = FactoryForTests()) {
+        backend_ = factory(target, options_);
+        return;
+    }
     switch (target.kind) {
     case ServerKind::MySQL:
         backend_ = OpenMariaDbBackend(target, options_);

@@ -18,6 +18,18 @@ enum class SchemaKind { Tables = 20 };
 // a server that stops answering then fails the statement instead of freezing the window.
 constexpr int kDefaultCommandTimeoutSeconds = 30;
 
+// Makes the backend of each connection that opens: the client library's session for the target,
+// or a failure thrown as DatabaseError. Never returns null.
+using BackendFactory = std::function<std::unique_ptr<ConnectionBackend>(
+    const ConnectionTarget& target, const ConnectionOptions& options)>;
+
+// From now on every Connection::Open, wherever in the program it happens, takes its backend from
+// `factory` instead of the client library that the connection string names; an empty factory
+// gives the client libraries back. The connection string is still parsed as usual, so the
+// factory sees exactly the target and options the operation asked for. Set it only while no
+// connection is being opened on another thread.
+void SetBackendFactoryForTests(BackendFactory factory);
+
 // A database connection in the manner of ADO's Connection object: set the options, Open with
 // a connection string (which also picks the backend), Execute statements, Close.
 // Every failure throws DatabaseError. Destroying an open connection closes it.
@@ -31,11 +43,9 @@ public:
     void SetCursorLocation(CursorLocation location) { options_.cursorLocation = location; }
     void SetCommandTimeout(int seconds) { options_.commandTimeoutSeconds = seconds; }
     void SetConnectionTimeout(int seconds) { options_.connectionTimeoutSeconds = seconds; }
-    void SetMode(ConnectMode mode) { options_.mode = mode; }
     void SetRowReadCallback(std::function<void()> callback) {
         options_.rowRead = std::move(callback);
     }
-    const ConnectionOptions& Options() const { return options_; }
 
     // `connectionString` is UTF-8: "DRIVER={MySQL ODBC 5.1 Driver};SERVER=..." for MySQL,
     // "Provider=ASEOLEDB;Data Source=host:port;..." for Sybase ASE.

@@ -31,13 +31,16 @@ void SettingsStore::RestrictToOwner(const QString& filePath) const {
     ::chmod(path.constData(), S_IRUSR | S_IWUSR);
 }
 
-QString SettingsStore::GetSetting(const QString& application, const QString& section,
-                                  const QString& key, const QString& defaultValue) const {
+void SettingsStore::KeepPrivate(const QString& application) const {
     const QString path = FilePath(application);
     if (QFile::exists(path)) {
         RestrictToOwner(path);
     }
-    QSettings settings(path, QSettings::IniFormat);
+}
+
+QString SettingsStore::GetSetting(const QString& application, const QString& section,
+                                  const QString& key, const QString& defaultValue) const {
+    QSettings settings(FilePath(application), QSettings::IniFormat);
     QVariant value = settings.value(GroupedKey(section, key));
     if (!value.isValid()) {
         return defaultValue;

@@ -1,31 +1,11 @@
 #pragma once
 
 #include <QString>
-#include <array>
 
 namespace veltrane {
 
 inline const QString kSettingsApplication = QStringLiteral("Harnwick");
 inline const QString kSettingsSection = QStringLiteral("Veltrane");
-
-// One of the ten stored profile fields, in the order the connection window loads them.
-struct ProfileSetting {
-    const char* key;
-    const char* defaultValue; // used when the key is absent
-};
-
-inline constexpr std::array<ProfileSetting, 10> kProfileSettings{{
-    {"ASEServer", ""},
-    {"ASEPort", "5000"},
-    {"ASEUser", ""},
-    {"ASEPassword", ""},
-    {"ASEDatabase", ""},
-    {"MySQLServer", "localhost"},
-    {"MySQLUser", ""},
-    {"MySQLPassword", ""},
-    {"MySQLDatabase", ""},
-    {"MySQLPort", "3306"},
-}};
 
 // Per-user text values addressed by application, section and key. Each application's values
 // live in one INI file, "<directory>/<application>.ini", readable and writable by its owner
@@ -41,9 +21,14 @@ public:
     // the empty string is present and reads back as the empty string.
     QString GetSetting(const QString& application, const QString& section, const QString& key,
                        const QString& defaultValue = QString()) const;
-    // Creates or replaces the value and writes it to the file at once.
+    // Creates or replaces the value and writes it to the file at once. A file it creates or
+    // replaces is owner-only.
     void SaveSetting(const QString& application, const QString& section, const QString& key,
                      const QString& value);
+    // Makes the application's file owner-only, whatever mode an older file had; nothing when
+    // there is no file yet. The connection window does this once as it loads, before it reads
+    // the passwords out of the file.
+    void KeepPrivate(const QString& application) const;
 
     QString FilePath(const QString& application) const;
 

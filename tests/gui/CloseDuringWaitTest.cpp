@@ -4,6 +4,7 @@
 // runs the program's windows in a process of its own (program_end_helper), which closes the
 // window during the wait and reports how regularly its event loop ran meanwhile.
 #include "PrivateServers.h"
+#include "StoredProfiles.h"
 #include "TestServers.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionProfile.h"
@@ -172,22 +173,21 @@ TEST_P(CloseDuringWait, EndsTheProgramAtOnceAndTheWindowKeptRunning) {
     if (!mainWindow) {
         // The start-up's first test fails at once, so the connection window stays; the field
         // is then set as the user would type it.
-        arguments << QStringLiteral("Text10=") + mysqlProfile.Port;
+        const auto setField = [](QString ConnectionProfile::*member,
+                                 const QString& value) -> QString {
+            const ProfileField& field = ProfileFieldOf(ServerKind::MySQL, member);
+            return field.FieldName() + QLatin1Char('=') + value;
+        };
+        arguments << setField(&ConnectionProfile::Port, mysqlProfile.Port);
         if (c.slowNameServer && c.silent == Side::MySQL)
-            arguments << QStringLiteral("Text6=") + slowName;
+            arguments << setField(&ConnectionProfile::Server, slowName);
         mysqlProfile.Port = QStringLiteral("1");
     } else {
         arguments << QStringLiteral("select=") + QString::fromStdString(table);
     }
     QTemporaryDir configDir;
     SettingsStore store(configDir.path());
-    const QString values[] = {sybaseProfile.Server,   sybaseProfile.Port,  sybaseProfile.User,
-                              sybaseProfile.Password, sybaseProfile.Database, mysqlProfile.Server,
-                              mysqlProfile.User,      mysqlProfile.Password, mysqlProfile.Database,
-                              mysqlProfile.Port};
-    for (std::size_t i = 0; i < kProfileSettings.size(); ++i)
-        store.SaveSetting(kSettingsApplication, kSettingsSection,
-                          QString::fromLatin1(kProfileSettings[i].key), values[i]);
+    testing::StoreProfiles(store, sybaseProfile, mysqlProfile);
 
     QProcess helper;
     helper.setProcessChannelMode(QProcess::MergedChannels);

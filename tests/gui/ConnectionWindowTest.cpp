@@ -1,11 +1,13 @@
 #include "GuiEvents.h"
 #include "GuiTestApplication.h"
 #include "PrivateServers.h"
+#include "StoredProfiles.h"
 #include "TestServers.h"
 #include "app/shell/ApplicationTitle.h"
 #include "app/shell/Dialogs.h"
 #include "app/window/PointerFeedback.h"
 #include "catalogue/lists/TableList.h"
+#include "connect/ProfileFields.h"
 #include "connect/window/Form1.h"
 #include "connect/SettingsStore.h"
 
@@ -104,9 +106,15 @@ void Type(QWidget* field, const QString& text) {
     }
 }
 
-const char* const kFieldKeys[] = {"ASEServer",     "ASEPort",     "ASEUser",   "ASEPassword",
-                                  "ASEDatabase",   "MySQLServer", "MySQLUser", "MySQLPassword",
-                                  "MySQLDatabase", "MySQLPort"};
+// The settings key of field Text<number>.
+QString KeyOfField(int number) {
+    for (const ProfileField& field : kProfileFields) {
+        if (field.number == number)
+            return QString::fromLatin1(field.key);
+    }
+    ADD_FAILURE() << "no field Text" << number;
+    return QString();
+}
 
 struct ConnectionWindowFixture : ::testing::Test {
     QTemporaryDir configDir;
@@ -140,6 +148,12 @@ struct ConnectionWindowFixture : ::testing::Test {
         QSettings file(store.FilePath(kSettingsApplication), QSettings::IniFormat);
         return file.value(kSettingsSection + QLatin1Char('/') + key);
     }
+    mode_t FileMode() const {
+        const QByteArray path = QFile::encodeName(store.FilePath(kSettingsApplication));
+        struct stat info {};
+        EXPECT_EQ(::stat(path.constData(), &info), 0);
+        return info.st_mode & 07777;
+    }
     void Store(const QString& key, const QString& value) {
         store.SaveSetting(kSettingsApplication, kSettingsSection, key, value);
     }
@@ -149,11 +163,7 @@ struct ConnectionWindowFixture : ::testing::Test {
         Store(QStringLiteral("MySQLPort"), ClosedPort());
     }
     void StoreProfiles(const ConnectionProfile& sybase, const ConnectionProfile& mysql) {
-        const QString values[] = {sybase.Server,   sybase.Port,  sybase.User, sybase.Password,
-                                  sybase.Database, mysql.Server, mysql.User,  mysql.Password,
-                                  mysql.Database,  mysql.Port};
-        for (int i = 0; i < 10; ++i)
-            Store(QString::fromLatin1(kFieldKeys[i]), values[i]);
+        testing::StoreProfiles(store, sybase, mysql);
     }
 };
 
@@ -347,11 +357,11 @@ TEST_F(ConnectionWindowSettingsTest, EveryKeystrokeReachesTheFileAtOnceOwnerOnly
         for (QChar c : typed) {
             Type(field, QString(c));
             soFar += c;
-            EXPECT_EQ(OnDisk(QString::fromLatin1(kFieldKeys[number - 1])).toString(), soFar);
+            EXPECT_EQ(OnDisk(KeyOfField(number)).toString(), soFar);
         }
         QTest::keyClick(field, Qt::Key_Backspace);
         soFar.chop(1);
-        EXPECT_EQ(OnDisk(QString::fromLatin1(kFieldKeys[number - 1])).toString(), soFar);
+        EXPECT_EQ(OnDisk(KeyOfField(number)).toString(), soFar);
     }
     // Clearing a field stores the empty text, which a later load keeps (no default).
     Field(10)->clear();
@@ -365,6 +375,22 @@ TEST_F(ConnectionWindowSettingsTest, EveryKeystrokeReachesTheFileAtOnceOwnerOnly
     form->Form_Load();
     EXPECT_EQ(Field(10)->text(), QString());
     EXPECT_EQ(Field(1)->text(), typed.chopped(1));
+    EXPECT_EQ(FileMode(), 0600u);
+}
+
+TEST_F(ConnectionWindowSettingsTest, LoadMakesAnOlderFileOwnerOnlyEvenWhenNoFieldChanges) {
+    MakeMySQLUnreachable();
+    form->Form_Load();
+    for (const mode_t olderMode : {0644, 0666, 0604}) {
+        SCOPED_TRACE(olderMode);
+        ASSERT_EQ(::chmod(QFile::encodeName(store.FilePath(kSettingsApplication)).constData(),
+                          olderMode),
+                  0);
+        // The fields already show what the file holds, so the load saves nothing.
+        form->Form_Load();
+        EXPECT_EQ(FileMode(), 0600u);
+    }
+    EXPECT_TRUE(dialogs.shown().empty());
 }
 
 TEST_F(ConnectionWindowSettingsTest, EmptyStoreLoadsTheDefaultsAndWritesThemBack) {
@@ -378,7 +404,7 @@ TEST_F(ConnectionWindowSettingsTest, EmptyStoreLoadsTheDefaultsAndWritesThemBack
     for (int number = 1; number <= 10; ++number) {
         SCOPED_TRACE(number);
         EXPECT_EQ(Field(number)->text(), expected[number - 1]);
-        const QVariant stored = OnDisk(QString::fromLatin1(kFieldKeys[number - 1]));
+        const QVariant stored = OnDisk(KeyOfField(number));
         // Filling a field is a change, so the non-empty defaults are written; empty ones are not.
         EXPECT_EQ(stored.isValid(), !expected[number - 1].isEmpty());
         if (stored.isValid()) {

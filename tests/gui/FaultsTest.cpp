@@ -7,6 +7,7 @@
 #include "GuiTestApplication.h"
 #include "MainWindowFixture.h"
 #include "PrivateServers.h"
+#include "ProfileFieldsInWindow.h"
 #include "app/window/PointerFeedback.h"
 #include "catalogue/window/Form2Controls.h"
 #include "catalogue/TableCatalogue.h"
@@ -17,7 +18,6 @@
 #include "connect/SettingsStore.h"
 #include "connect/access/SqlText.h"
 
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -599,11 +599,7 @@ protected:
     ConnectionWindowOnPrivateServers() {
         form = std::make_unique<Form1>(dialogs, store, configDir.path());
         form->SetMainWindow(&handover);
-        const ConnectionProfile s = Profile(false), m = Profile(true);
-        const QString values[] = {s.Server, s.Port, s.User,     s.Password, s.Database,
-                                  m.Server, m.User, m.Password, m.Database, m.Port};
-        for (int i = 0; i < 10; ++i)
-            form->findChild<QLineEdit*>(QStringLiteral("Text%1").arg(i + 1))->setText(values[i]);
+        test::FillProfileFields(*form, Profile(false), Profile(true));
     }
     ~ConnectionWindowOnPrivateServers() override { RestoreCredentials(); }
 

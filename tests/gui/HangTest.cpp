@@ -4,6 +4,7 @@
 // again. Each case waits for a timeout, so each runs in a process of its own, in parallel.
 #include "GuiTestApplication.h"
 #include "PrivateServers.h"
+#include "ProfileFieldsInWindow.h"
 #include "TestServers.h"
 #include "app/shell/Dialogs.h"
 #include "app/window/PointerFeedback.h"
@@ -11,7 +12,6 @@
 #include "connect/window/Form1.h"
 #include "connect/SettingsStore.h"
 
-#include <QLineEdit>
 #include <QTemporaryDir>
 #include <chrono>
 #include <gtest/gtest.h>
@@ -63,10 +63,7 @@ TEST_P(SilentServer, NextGivesUpReportsAsItShouldAndWorksOnceTheServerAnswers) {
     RecordingHandover handover;
     Form1 form(dialogs, store, configDir.path());
     form.SetMainWindow(&handover);
-    const QString values[] = {s.Server, s.Port, s.User,     s.Password, s.Database,
-                              m.Server, m.User, m.Password, m.Database, m.Port};
-    for (int i = 0; i < 10; ++i)
-        form.findChild<QLineEdit*>(QStringLiteral("Text%1").arg(i + 1))->setText(values[i]);
+    test::FillProfileFields(form, s, m);
 
     if (*c.trigger)
         relay.SilenceAt(c.trigger);

@@ -1,6 +1,7 @@
 #include "app/startup/ProgramWindows.h"
 
 #include "GuiTestApplication.h"
+#include "StoredProfiles.h"
 #include "TestServers.h"
 #include "app/shell/Dialogs.h"
 #include "catalogue/window/Form2.h"
@@ -20,16 +21,6 @@ namespace {
 [[maybe_unused]] auto* const kApp =
     ::testing::AddGlobalTestEnvironment(new test::GuiTestApplication);
 
-void StoreProfiles(SettingsStore& store, const ConnectionProfile& sybase,
-                   const ConnectionProfile& mysql) {
-    const QString values[] = {sybase.Server,   sybase.Port,  sybase.User, sybase.Password,
-                              sybase.Database, mysql.Server, mysql.User,  mysql.Password,
-                              mysql.Database,  mysql.Port};
-    for (std::size_t i = 0; i < kProfileSettings.size(); ++i)
-        store.SaveSetting(kSettingsApplication, kSettingsSection,
-                          QString::fromLatin1(kProfileSettings[i].key), values[i]);
-}
-
 TEST(ProgramWindowsTest, StartsOnTheFilledMainWindowAndBackKeepsTheFields) {
     VELTRANE_REQUIRE_MYSQL(mysql);
     VELTRANE_REQUIRE_SYBASE(sybase);
@@ -41,7 +32,7 @@ TEST(ProgramWindowsTest, StartsOnTheFilledMainWindowAndBackKeepsTheFields) {
     }
     QTemporaryDir dir;
     SettingsStore store(dir.path());
-    StoreProfiles(store, sybase.Profile(), mysql.Profile());
+    testing::StoreProfiles(store, sybase.Profile(), mysql.Profile());
     ScriptedDialogs dialogs;
     ProgramWindows windows(dialogs, store, dir.path());
     windows.Start();
@@ -58,7 +49,8 @@ TEST(ProgramWindowsTest, StartsOnTheFilledMainWindowAndBackKeepsTheFields) {
     main->PushButton(2).click(); // "< Back"
     EXPECT_TRUE(windows.ConnectionWindow().isVisible());
     EXPECT_FALSE(main->isVisible());
-    auto* port = windows.ConnectionWindow().findChild<QLineEdit*>(QStringLiteral("Text10"));
+    auto* port = windows.ConnectionWindow().findChild<QLineEdit*>(
+        ProfileFieldOf(ServerKind::MySQL, &ConnectionProfile::Port).FieldName());
     ASSERT_NE(port, nullptr);
     EXPECT_EQ(port->text(), mysql.Profile().Port);
     // The main window keeps its lists while hidden; "Next >" fills them again.
@@ -85,7 +77,7 @@ TEST(ProgramWindowsTest, ClosingEitherWindowEndsTheProgramAtOnce) {
         // Nothing answers on either side, so the program stays in the connection window.
         const ConnectionProfile nobody{QStringLiteral("127.0.0.1"), QStringLiteral("1"), QString(),
                                        QString(), QString()};
-        StoreProfiles(store, nobody, nobody);
+        testing::StoreProfiles(store, nobody, nobody);
         QProcess helper;
         helper.setProcessChannelMode(QProcess::MergedChannels);
         helper.start(QStringLiteral(VELTRANE_PROGRAM_END_HELPER),

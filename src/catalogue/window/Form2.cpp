@@ -280,7 +280,6 @@ void Form2::DropSelectedTables(ServerKind server, const char* handler, const Dro
     trap.Run(102, [&] { pointer_->SetShape(PointerShape::Busy); });
     if (mysql) {
         trap.Run(104, [&] { connection->SetCursorLocation(CursorLocation::Server); });
-        trap.Run(106, [&] { connection->SetMode(ConnectMode::ReadWrite); });
     }
     const bool opened = trap.Run(steps.open, [&] {
         const QString connectionString = mysql ? MySQLConnectionString(profiles_.MySQLProfile())

@@ -25,15 +25,12 @@ struct ConnectionTarget {
 };
 
 enum class CursorLocation { NotSet = 0, Server = 2, Client = 3 };
-enum class ConnectMode { NotSet = 0, ReadWrite = 3 };
-
 
 // The options a caller sets before Open; a backend applies them as its client allows.
 struct ConnectionOptions {
     CursorLocation cursorLocation = CursorLocation::NotSet;
     std::optional<int> commandTimeoutSeconds;
     std::optional<int> connectionTimeoutSeconds;
-    ConnectMode mode = ConnectMode::NotSet;
     // Called after each row that a client-side cursor reads into memory, so that the caller
     // can keep its window responsive while a large result arrives. Optional.
     std::function<void()> rowRead;

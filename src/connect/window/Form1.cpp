@@ -12,6 +12,7 @@
 #include "catalogue/TableCatalogue.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionTests.h"
+#include "connect/ProfileFields.h"
 #include "connect/SettingsStore.h"
 
 #include <QCloseEvent>
@@ -24,15 +25,16 @@
 #include <QStyle>
 #include <memory>
 #include <stdexcept>
+#include <tuple>
+#include <vector>
 
 namespace veltrane {
 
 namespace {
 const QString kWindowName = QStringLiteral("Form1");
 
-// Where a field sits in its frame, and its label.
+// Where a field sits in its server's frame, and its label.
 struct FieldPlace {
-    int frame; // 0: Sybase ASE, 1: MySQL
     QRect geometry;
     int label; // number of the label beside it
     const char* caption;
@@ -41,20 +43,19 @@ struct FieldPlace {
 
 // Text1..Text10 in number order.
 const std::array<FieldPlace, 10> kFieldPlaces{{
-    {0, {96, 24, 297, 23}, 2, "Server:", {16, 27}},
-    {0, {440, 24, 65, 23}, 6, "Port:", {408, 27}},
-    {0, {96, 56, 409, 23}, 1, "User:", {16, 59}},
-    {0, {96, 88, 409, 23}, 3, "Password:", {16, 91}},
-    {0, {96, 120, 409, 23}, 4, "Database:", {16, 123}},
-    {1, {88, 24, 305, 23}, 9, "Server:", {16, 27}},
-    {1, {88, 56, 417, 23}, 10, "Username:", {16, 59}},
-    {1, {88, 88, 417, 23}, 7, "Password:", {16, 91}},
-    {1, {88, 120, 417, 23}, 8, "Database:", {16, 123}},
-    {1, {440, 24, 65, 23}, 5, "Port:", {408, 27}},
+    {{96, 24, 297, 23}, 2, "Server:", {16, 27}},
+    {{440, 24, 65, 23}, 6, "Port:", {408, 27}},
+    {{96, 56, 409, 23}, 1, "User:", {16, 59}},
+    {{96, 88, 409, 23}, 3, "Password:", {16, 91}},
+    {{96, 120, 409, 23}, 4, "Database:", {16, 123}},
+    {{88, 24, 305, 23}, 9, "Server:", {16, 27}},
+    {{88, 56, 417, 23}, 10, "Username:", {16, 59}},
+    {{88, 88, 417, 23}, 7, "Password:", {16, 91}},
+    {{88, 120, 417, 23}, 8, "Database:", {16, 123}},
+    {{440, 24, 65, 23}, 5, "Port:", {408, 27}},
 }};
 
 constexpr int kLabelHeight = 17;
-constexpr std::array<int, 2> kPasswordFields{3, 7}; // Text4, Text8
 
 const QString kMySQLHelpAddress =
     QStringLiteral("http://dev.mysql.com/downloads/gui-tools/5.0.html");
@@ -92,6 +93,16 @@ QString MySQLHelpText() {
            QStringLiteral("the login you are using is correct.") + kBreak +
            QStringLiteral(" Finally, make sure your host allows a direct connection to your MySQL "
                           "database -- not a web based connection, for example.");
+}
+
+// The profile of `server` as its fields (Text1..Text10 in number order) stand.
+ConnectionProfile ProfileInFields(const std::array<QLineEdit*, 10>& fields, ServerKind server) {
+    ConnectionProfile profile;
+    for (const ProfileField& field : kProfileFields) {
+        if (field.server == server)
+            profile.*field.member = fields[field.number - 1]->text();
+    }
+    return profile;
 }
 
 // Typing replaces the value: a field that receives the focus selects its whole text.
@@ -137,27 +148,27 @@ void Form1::CreateControls() {
     Frame3 = new QGroupBox(QStringLiteral("MySQL Login"), this);
     Frame3->setObjectName(QStringLiteral("Frame3"));
     Frame3->setGeometry(8, 204, 520, 191);
-    QGroupBox* frames[] = {Frame2, Frame3};
 
     auto* selectAll = new SelectAllOnFocus(this);
-    for (std::size_t i = 0; i < Text.size(); ++i) {
-        const FieldPlace& place = kFieldPlaces[i];
-        QLineEdit* field = new QLineEdit(frames[place.frame]);
-        field->setObjectName(QStringLiteral("Text%1").arg(i + 1));
+    for (const ProfileField& profileField : kProfileFields) {
+        const FieldPlace& place = kFieldPlaces[profileField.number - 1];
+        QGroupBox* frame = profileField.server == ServerKind::SybaseASE ? Frame2 : Frame3;
+        QLineEdit* field = new QLineEdit(frame);
+        field->setObjectName(profileField.FieldName());
         field->setGeometry(place.geometry);
         field->installEventFilter(selectAll);
-        Text[i] = field;
+        if (profileField.password) {
+            field->setEchoMode(QLineEdit::Password);
+            // One '*' per character, not the style's bullet.
+            field->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+        }
+        Text[profileField.number - 1] = field;
 
-        QLabel* label = new QLabel(QString::fromLatin1(place.caption), frames[place.frame]);
+        QLabel* label = new QLabel(QString::fromLatin1(place.caption), frame);
         label->setObjectName(QStringLiteral("Label%1").arg(place.label));
         label->setGeometry(place.labelAt.x(), place.labelAt.y(),
                            place.geometry.x() - place.labelAt.x(), kLabelHeight);
         Label[place.label - 1] = label;
-    }
-    for (int index : kPasswordFields) {
-        Text[index]->setEchoMode(QLineEdit::Password);
-        // One '*' per character, not the style's bullet.
-        Text[index]->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     }
 
     auto makeButton = [this](const char* name, const QString& caption, QWidget* parent,
@@ -178,12 +189,25 @@ void Form1::CreateControls() {
     PushButton4 = makeButton("PushButton4", QStringLiteral("Next >"), this, {8, 403, 520, 27});
 }
 
-// The Sybase ASE frame's fields and buttons, then the MySQL frame's, then "Next >".
+// The Sybase ASE frame's fields as they read from top left, its buttons, then the MySQL
+// frame's, then "Next >".
 void Form1::SetTabOrder() {
-    QWidget* order[] = {Text[0],     Text[1],     Text[2],     Text[3],     Text[4],
-                        PushButton2, PushButton3, Text[5],     Text[9],     Text[6],
-                        Text[7],     Text[8],     PushButton6, PushButton5, PushButton4};
-    for (std::size_t i = 1; i < std::size(order); ++i)
+    using Profile = ConnectionProfile;
+    constexpr QString Profile::*kReadingOrder[] = {&Profile::Server, &Profile::Port, &Profile::User,
+                                                   &Profile::Password, &Profile::Database};
+    const std::tuple<ServerKind, QPushButton*, QPushButton*> frames[] = {
+        {ServerKind::SybaseASE, PushButton2, PushButton3},
+        {ServerKind::MySQL, PushButton6, PushButton5},
+    };
+    std::vector<QWidget*> order;
+    for (const auto& [server, testButton, helpButton] : frames) {
+        for (QString Profile::*member : kReadingOrder)
+            order.push_back(Text[ProfileFieldOf(server, member).number - 1]);
+        order.push_back(testButton);
+        order.push_back(helpButton);
+    }
+    order.push_back(PushButton4);
+    for (std::size_t i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
 
@@ -191,21 +215,23 @@ void Form1::MarkPointerElements() {
     pointer_->MarkStandard(this);
     pointer_->MarkStandard(Frame2);
     pointer_->MarkStandard(Frame3);
-    // Every field but the MySQL port, which has no pointer handler.
-    for (std::size_t i = 0; i < 9; ++i)
-        pointer_->MarkStandard(Text[i]);
+    for (const ProfileField& field : kProfileFields) {
+        if (field.standardPointer)
+            pointer_->MarkStandard(Text[field.number - 1]);
+    }
     for (QPushButton* button : {PushButton2, PushButton3, PushButton4, PushButton5, PushButton6})
         pointer_->MarkCustom(button);
 }
 
 void Form1::ConnectHandlers() {
-    for (std::size_t i = 0; i < Text.size(); ++i) {
+    for (const ProfileField& field : kProfileFields) {
         // Every change is one write, whatever caused it: nothing is lost if the program is
         // killed a moment later.
-        const QString key = QString::fromLatin1(kProfileSettings[i].key);
-        connect(Text[i], &QLineEdit::textChanged, this, [this, key](const QString& text) {
-            settings_.SaveSetting(kSettingsApplication, kSettingsSection, key, text);
-        });
+        const QString key = QString::fromLatin1(field.key);
+        connect(Text[field.number - 1], &QLineEdit::textChanged, this,
+                [this, key](const QString& text) {
+                    settings_.SaveSetting(kSettingsApplication, kSettingsSection, key, text);
+                });
     }
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
     connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
@@ -215,11 +241,11 @@ void Form1::ConnectHandlers() {
 }
 
 ConnectionProfile Form1::SybaseProfile() const {
-    return {Text[0]->text(), Text[1]->text(), Text[2]->text(), Text[3]->text(), Text[4]->text()};
+    return ProfileInFields(Text, ServerKind::SybaseASE);
 }
 
 ConnectionProfile Form1::MySQLProfile() const {
-    return {Text[5]->text(), Text[9]->text(), Text[6]->text(), Text[7]->text(), Text[8]->text()};
+    return ProfileInFields(Text, ServerKind::MySQL);
 }
 
 void Form1::Start() {
@@ -238,12 +264,15 @@ void Form1::Form_Load() {
     const QString handCursor = HandCursorPath(programFolder_);
     if (trap.If(124, [&] { return FileExists(handCursor); }))
         trap.Run(126, [&] { pointer_->SetCustomCursor(LoadCursorFile(handCursor)); });
-    for (std::size_t i = 0; i < Text.size(); ++i) {
-        const ProfileSetting& setting = kProfileSettings[i];
+    // The file holds both passwords: an older one made readable by others is closed first.
+    settings_.KeepPrivate(kSettingsApplication);
+    for (std::size_t i = 0; i < kProfileFields.size(); ++i) {
+        const ProfileField& field = kProfileFields[i];
         trap.Run(128 + 2 * static_cast<unsigned>(i), [&] {
-            Text[i]->setText(settings_.GetSetting(kSettingsApplication, kSettingsSection,
-                                                  QString::fromLatin1(setting.key),
-                                                  QString::fromLatin1(setting.defaultValue)));
+            Text[field.number - 1]->setText(
+                settings_.GetSetting(kSettingsApplication, kSettingsSection,
+                                     QString::fromLatin1(field.key),
+                                     QString::fromLatin1(field.defaultValue)));
         });
     }
     if (!trap.If(148, [&] { return TestMySQLConnection(MySQLProfile()); }))

@@ -44,8 +44,8 @@ public:
 
     // Loads the window and shows it, unless the load has handed over to the main window.
     void Start();
-    // The start-up: skin, caption, icon, title, hand pointer, the ten fields from the settings
-    // store, the two silent tests and, when both pass, the Next action.
+    // The start-up: skin, caption, icon, title, hand pointer, the settings file made owner-only,
+    // the ten fields from it, the two silent tests and, when both pass, the Next action.
     void Form_Load();
 
     void PushButton2_Click(); // Sybase ASE "Test Connection"
@@ -81,8 +81,7 @@ private:
 
     QGroupBox* Frame2 = nullptr; // "Sybase ASE Database"
     QGroupBox* Frame3 = nullptr; // "MySQL Login"
-    // Text1..Text10 in number order: Sybase ASE server, port, user, password, database; MySQL
-    // server, user, password, database, port (the order of the stored keys).
+    // Text1..Text10 in number order; kProfileFields says which profile member each one holds.
     std::array<QLineEdit*, 10> Text{};
     // Label1..Label10 in number order.
     std::array<QLabel*, 10> Label{};

@@ -1,3 +1,4 @@
+#include "connect/ProfileFields.h"
 #include "connect/SettingsStore.h"
 
 #include <QFile>
@@ -76,8 +77,8 @@ TEST_F(SettingsStoreTest, FileIsOwnerOnlyEvenWhenItExistedWithWiderMode) {
 
     ASSERT_EQ(::chmod(QFile::encodeName(store.FilePath(kSettingsApplication)).constData(), 0644),
               0);
-    // Reading alone already tightens an older, wider file.
-    store.GetSetting(kSettingsApplication, kSettingsSection, QStringLiteral("ASEPassword"));
+    // The start-up's step tightens an older, wider file before anything is read from it.
+    store.KeepPrivate(kSettingsApplication);
     EXPECT_EQ(FileMode(), 0600u);
 
     ASSERT_EQ(::chmod(QFile::encodeName(store.FilePath(kSettingsApplication)).constData(), 0666),
@@ -112,18 +113,18 @@ TEST_F(SettingsStoreTest, OlderFileOfAnyModeIsOwnerOnlyAfterTheFirstSave) {
 }
 
 TEST(ProfileSettings, TenKeysInLoadOrderWithTheirDefaults) {
-    ASSERT_EQ(kProfileSettings.size(), 10u);
+    ASSERT_EQ(kProfileFields.size(), 10u);
     const char* keys[] = {"ASEServer",     "ASEPort",     "ASEUser",   "ASEPassword",
                           "ASEDatabase",   "MySQLServer", "MySQLUser", "MySQLPassword",
                           "MySQLDatabase", "MySQLPort"};
-    for (std::size_t i = 0; i < kProfileSettings.size(); ++i) {
-        EXPECT_STREQ(kProfileSettings[i].key, keys[i]);
+    for (std::size_t i = 0; i < kProfileFields.size(); ++i) {
+        EXPECT_STREQ(kProfileFields[i].key, keys[i]);
     }
-    EXPECT_STREQ(kProfileSettings[1].defaultValue, "5000");
-    EXPECT_STREQ(kProfileSettings[5].defaultValue, "localhost");
-    EXPECT_STREQ(kProfileSettings[9].defaultValue, "3306");
+    EXPECT_STREQ(kProfileFields[1].defaultValue, "5000");
+    EXPECT_STREQ(kProfileFields[5].defaultValue, "localhost");
+    EXPECT_STREQ(kProfileFields[9].defaultValue, "3306");
     for (std::size_t i : {0u, 2u, 3u, 4u, 6u, 7u, 8u}) {
-        EXPECT_STREQ(kProfileSettings[i].defaultValue, "") << kProfileSettings[i].key;
+        EXPECT_STREQ(kProfileFields[i].defaultValue, "") << kProfileFields[i].key;
     }
 }
 
