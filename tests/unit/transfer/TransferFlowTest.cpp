@@ -5,6 +5,7 @@
 
 #include "FakeBackend.h"
 #include "app/shell/Dialogs.h"
+#include "app/shell/ErrorTrap.h"
 #include "catalogue/lists/TableList.h"
 #include "connect/LiveProfiles.h"
 #include "transfer/TransferTables.h"
@@ -141,16 +142,15 @@ class TransferFlow : public ::testing::TestWithParam<FlowCase> {};
 
 TEST_P(TransferFlow, OneReportAndTheRunGoesOnOrStopsAsTheFailureSays) {
     const FlowCase& c = GetParam();
-    for (const TransferDirection direction :
-         {TransferDirection::ToSybase, TransferDirection::ToMySQL}) {
-        const bool toSybase = direction == TransferDirection::ToSybase;
+    for (const ServerKind target : {ServerKind::SybaseASE, ServerKind::MySQL}) {
+        const bool toSybase = target == ServerKind::SybaseASE;
         SCOPED_TRACE(toSybase ? "to Sybase ASE" : "to MySQL");
         FakeServers servers;
         FakeServer& source = toSybase ? servers.mysql : servers.sybase;
-        FakeServer& target = toSybase ? servers.sybase : servers.mysql;
+        FakeServer& targetServer = toSybase ? servers.sybase : servers.mysql;
         AddTable(source, "a", 2);
         AddTable(source, "b", 5);
-        target.FailAt(ScriptedFailure{c.verb + target.Quoted("b"), c.nth, c.message,
+        targetServer.FailAt(ScriptedFailure{c.verb + targetServer.Quoted("b"), c.nth, c.message,
                                       toSybase ? c.sybaseNumber : c.mysqlNumber, c.reason});
         FlowWindow window;
         MemoryTableList& sourceList = toSybase ? window.list1 : window.list2;
@@ -159,7 +159,12 @@ TEST_P(TransferFlow, OneReportAndTheRunGoesOnOrStopsAsTheFailureSays) {
         for (int i = 0; i < sourceList.Count(); ++i)
             sourceList.SetSelected(i, true);
 
-        TransferTables(direction, window);
+        std::string statement;
+        ErrorTrap trap(LocationTag(QStringLiteral("Form2"), toSybase
+                                                            ? QStringLiteral("PushButton3_Click")
+                                                            : QStringLiteral("PushButton4_Click")),
+                       window.dialogs, statement);
+        TransferTables(target, window, trap, statement);
 
         std::string shown;
         for (const QString& text : window.dialogs.texts())
@@ -174,7 +179,7 @@ TEST_P(TransferFlow, OneReportAndTheRunGoesOnOrStopsAsTheFailureSays) {
             << report.text.toStdString();
         EXPECT_TRUE(report.text.contains(QStringLiteral(" at line %1\r").arg(line)))
             << report.text.toStdString();
-        EXPECT_EQ(Trace(target), c.target);
+        EXPECT_EQ(Trace(targetServer), c.target);
         EXPECT_EQ(Trace(source), c.source);
         EXPECT_EQ((toSybase ? window.list2 : window.list1).Texts(), c.targetList);
     }
