@@ -1,7 +1,8 @@
 // The connection-string parser on any text, and on the strings built from any profile: it
 // returns or throws DatabaseError, never anything else, and its error text never repeats the
 // password. A string built from a profile parses exactly when the profile names a server and a
-// port from 1 to 65535, and then reads back the profile's exact fields.
+// port from 1 to 65535 (or, for MySQL, an empty port, which means 3306), and then reads back the
+// profile's exact fields.
 #include "FuzzInput.h"
 #include "connect/ConnectionProfile.h"
 #include "connect/ConnectionString.h"
@@ -25,7 +26,10 @@ std::optional<ConnectionTarget> Parse(const std::string& text, std::string& erro
     }
 }
 
-std::optional<unsigned> PortNumber(const std::string& text) {
+// The port that a profile's port field names: for MySQL an empty field means 3306.
+std::optional<unsigned> PortNumber(const std::string& text, bool sybase) {
+    if (!sybase && text.empty())
+        return 3306;
     unsigned value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535)
@@ -42,7 +46,7 @@ void CheckBuiltString(const ConnectionProfile& profile, bool sybase) {
     std::string error;
     const auto target = Parse(text, error);
     if (!target) {
-        if (!server.empty() && PortNumber(port))
+        if (!server.empty() && PortNumber(port, sybase))
             Fail("a profile with a server and a port does not parse: " + error, text);
         // A password that the other fields or the message's own words do not contain must
         // not show up in the message.
@@ -63,7 +67,7 @@ void CheckBuiltString(const ConnectionProfile& profile, bool sybase) {
     const std::string address = sybase ? server + ":" + port : server;
     const std::size_t split = sybase ? address.rfind(':') : address.size();
     const bool sameAddress = target->host == address.substr(0, split) &&
-                             PortNumber(sybase ? address.substr(split + 1) : port) == target->port;
+                             PortNumber(sybase ? address.substr(split + 1) : port, sybase) == target->port;
     if (target->kind != (sybase ? ServerKind::SybaseASE : ServerKind::MySQL) || !sameAddress ||
         target->user != profile.User.toStdString() || target->password != password ||
         target->database != profile.Database.toStdString())
