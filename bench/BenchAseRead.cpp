@@ -121,8 +121,8 @@ int main(int argc, char** argv) {
         setup.Execute("drop table " + table);
         std::printf("rows %lld, values visited %zu, table bytes %.1f MB\n",
                     static_cast<long long>(rows), visited, Megabytes(tableBytes));
-        std::printf("client cursor peak      %8.1f MB  %.2f x table bytes\n",
-                    Megabytes(packedPeak), packedPeak / tableBytes);
+        std::printf("client cursor peak      %8.1f MB  %.2f x table bytes\n", Megabytes(packedPeak),
+                    packedPeak / tableBytes);
         std::printf("one value per field     %8.1f MB  %.2f x table bytes\n",
                     Megabytes(decodedPeak), decodedPeak / tableBytes);
         std::printf("goal: client cursor peak <= 1.5 x table bytes + 30 MB = %.1f MB\n",

@@ -23,13 +23,13 @@
 #include "app/shell/Dialogs.h"
 #include "app/shell/Yield.h"
 #include "app/startup/ProgramWindows.h"
+#include "catalogue/TableCatalogue.h"
 #include "catalogue/window/Form2.h"
 #include "catalogue/window/Form2Controls.h"
-#include "catalogue/TableCatalogue.h"
 #include "connect/Connection.h"
-#include "connect/access/DatabaseError.h"
 #include "connect/LiveProfiles.h"
 #include "connect/SettingsStore.h"
+#include "connect/access/DatabaseError.h"
 #include "connect/access/SqlText.h"
 
 #include <QApplication>
@@ -111,8 +111,8 @@ public:
                     admin_.Execute("CREATE TABLE " + QuoteMySQLIdentifier(TableName(count_)) +
                                    " (id INT) ENGINE=MEMORY");
                 } else {
-                    batch += "create table " + QuoteSybaseIdentifier(TableName(count_)) +
-                             " (id int)\n";
+                    batch +=
+                        "create table " + QuoteSybaseIdentifier(TableName(count_)) + " (id int)\n";
                 }
             }
             if (!batch.empty())
@@ -192,8 +192,8 @@ Figures Measure(bool mysql, const ScaleDatabase& db, Form2& form, long tables) {
 void Print(const Figures& f) {
     std::printf("  %5ld tables: fill %8.1f ms (%6.1f us/entry), bare listing %7.1f ms, "
                 "fill / bare = %5.2f, longest stall %5.1f ms\n",
-                f.tables, f.fillSeconds * 1e3, f.fillSeconds * 1e6 / f.tables,
-                f.bareSeconds * 1e3, f.fillSeconds / f.bareSeconds, f.stallMs);
+                f.tables, f.fillSeconds * 1e3, f.fillSeconds * 1e6 / f.tables, f.bareSeconds * 1e3,
+                f.fillSeconds / f.bareSeconds, f.stallMs);
 }
 
 // ---- "Next >" through the relay -------------------------------------------------------------

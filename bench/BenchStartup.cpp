@@ -7,8 +7,8 @@
 #include "BenchSupport.h"
 #include "app/shell/Dialogs.h"
 #include "app/startup/ProgramWindows.h"
-#include "catalogue/window/Form2.h"
 #include "catalogue/lists/TableList.h"
+#include "catalogue/window/Form2.h"
 #include "connect/Connection.h"
 #include "connect/ProfileFields.h"
 #include "connect/SettingsStore.h"
@@ -44,9 +44,9 @@ int main(int argc, char* argv[]) {
     };
     const ConnectionProfile sybaseProfile = profileOf(sybase), mysqlProfile = profileOf(mysql);
     for (const ProfileField& field : kProfileFields)
-        store.SaveSetting(
-            kSettingsApplication, kSettingsSection, QString::fromLatin1(field.key),
-            (field.server == ServerKind::MySQL ? mysqlProfile : sybaseProfile).*field.member);
+        store.SaveSetting(kSettingsApplication, kSettingsSection, QString::fromLatin1(field.key),
+                          (field.server == ServerKind::MySQL ? mysqlProfile : sybaseProfile).*
+                              field.member);
 
     std::vector<double> startup, baseline;
     int tables = -1;

@@ -38,11 +38,11 @@
 #include "catalogue/window/Form2Controls.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionProfile.h"
-#include "connect/access/DatabaseError.h"
 #include "connect/LiveProfiles.h"
+#include "connect/access/DatabaseError.h"
+#include "connect/access/SqlText.h"
 #include "transfer/statements/ColumnTypes.h"
 #include "transfer/statements/RowStatements.h"
-#include "connect/access/SqlText.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -306,7 +306,7 @@ BareLoop PrepareBare(ServerKind toward, const ServerEnv& mysql, const ServerEnv&
     const auto readStart = std::chrono::steady_clock::now();
     auto source = OpenSource(from, b.toSybase);
     auto rows = source->Execute("SELECT * FROM " + (b.toSybase ? QuoteMySQLIdentifier(table)
-                                                                : QuoteSybaseIdentifier(table)));
+                                                               : QuoteSybaseIdentifier(table)));
     b.readSeconds = Seconds(std::chrono::steady_clock::now() - readStart);
     std::vector<FieldInfo> fields;
     for (int i = 0; i < rows->FieldCount(); ++i)
@@ -330,8 +330,8 @@ double TableMegabytes(const ServerEnv& s, bool mysql, const std::string& table) 
     Connection c;
     c.SetCursorLocation(CursorLocation::Server);
     c.Open(mysql ? MySQLConnectionString(s) : SybaseConnectionString(s));
-    auto rows = c.Execute("SELECT * FROM " + (mysql ? QuoteMySQLIdentifier(table)
-                                                     : QuoteSybaseIdentifier(table)));
+    auto rows = c.Execute("SELECT * FROM " +
+                          (mysql ? QuoteMySQLIdentifier(table) : QuoteSybaseIdentifier(table)));
     double bytes = 0;
     for (; !rows->IsEOF(); rows->MoveNext())
         for (int i = 0; i < rows->FieldCount(); ++i)
@@ -479,8 +479,8 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures as they come, also into a file
     const bool large = argc > 1 && std::string(argv[1]) == "--large";
     const int countArgument = large ? 2 : 1;
-    const long n = argc > countArgument ? std::atol(argv[countArgument])
-                                        : (large ? 1000000 : 20000);
+    const long n =
+        argc > countArgument ? std::atol(argv[countArgument]) : (large ? 1000000 : 20000);
     const ServerEnv mysql = ServerEnv::MySQL();
     const ServerEnv ase = ServerEnv::Sybase();
     if (!mysql.Configured() || !ase.Configured() || n <= 0)
@@ -508,8 +508,8 @@ int main(int argc, char** argv) {
                                            : "Sybase ASE -> MySQL (PushButton4)");
             std::vector<RunFigures> runs;
             for (const long rows : {n, 10 * n}) {
-                const std::string table = "vt_bench_" + std::string(toSybase ? "my" : "ase") +
-                                          "_" + std::to_string(rows) + "_" + tag;
+                const std::string table = "vt_bench_" + std::string(toSybase ? "my" : "ase") + "_" +
+                                          std::to_string(rows) + "_" + tag;
                 const std::string copy = table + "_bare";
                 DropIfThere(from, toSybase, table);
                 {

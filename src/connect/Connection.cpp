@@ -1,9 +1,9 @@
 #include "connect/Connection.h"
 
-#include "connect/freetds/FreeTdsBackend.h"
-#include "connect/mariadb/MariaDbBackend.h"
 #include "connect/ConnectionString.h"
 #include "connect/access/DatabaseError.h"
+#include "connect/freetds/FreeTdsBackend.h"
+#include "connect/mariadb/MariaDbBackend.h"
 
 namespace veltrane {
 namespace {

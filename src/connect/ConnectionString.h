@@ -23,8 +23,8 @@ ConnectionStringPairs ParseConnectionStringPairs(std::string_view connectionStri
 // Provider=ASEOLEDB selects Sybase ASE (keys Data Source as host:port, User Id, Password,
 // Catalog). An empty or missing MySQL PORT is 3306, as with the MySQL ODBC driver. Throws
 // DatabaseError naming what is wrong: an unknown driver or provider, no server, a Sybase ASE
-// port that is missing or empty, a port that is not a number, a key the kind does not have. Error texts never
-// repeat the password.
+// port that is missing or empty, a port that is not a number, a key the kind does not have. Error
+// texts never repeat the password.
 ConnectionTarget ParseConnectionString(std::string_view connectionString);
 
 } // namespace veltrane

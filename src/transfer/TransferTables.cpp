@@ -5,8 +5,8 @@
 #include "catalogue/lists/TableList.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionProfile.h"
-#include "connect/access/DatabaseError.h"
 #include "connect/LiveProfiles.h"
+#include "connect/access/DatabaseError.h"
 #include "transfer/statements/ColumnTypes.h"
 #include "transfer/statements/RowStatements.h"
 
@@ -157,16 +157,17 @@ public:
     void Run() {
         if (trap_.If(steps_.selectionCheck, [&] { return !sourceList_.HasCurrentOrSelected(); })) {
             trap_.Run(steps_.selectionMessage, [&] {
-                window_.MessageBoxes().MsgBox(toSybase() ? QStringLiteral("Please select a table")
-                                                         : QStringLiteral(
-                                                               "Please select a table to send."));
+                window_.MessageBoxes().MsgBox(
+                    toSybase() ? QStringLiteral("Please select a table")
+                               : QStringLiteral("Please select a table to send."));
             });
             return;
         }
         trap_.Run(steps_.busyPointer, [&] { window_.SetBusyPointer(true); });
         const bool opened = OpenConnections();
         if (opened) {
-            const int count = trap_.Value(steps_.tableLoop, [&] { return sourceList_.Count(); }, 0);
+            const int count = trap_.Value(
+                steps_.tableLoop, [&] { return sourceList_.Count(); }, 0);
             for (int index = count - 1; index >= 0 && !lost_; --index)
                 TransferEntry(index);
         }
@@ -198,7 +199,8 @@ private:
     bool OpenOne(Connection& connection, bool isSource, unsigned cursor, unsigned commandTimeout,
                  unsigned connectionTimeout, unsigned open, const QString& connectionString) {
         trap_.Run(cursor, [&] {
-            connection.SetCursorLocation(isSource ? CursorLocation::Client : CursorLocation::Server);
+            connection.SetCursorLocation(isSource ? CursorLocation::Client
+                                                  : CursorLocation::Server);
         });
         trap_.Run(commandTimeout, [&] { connection.SetCommandTimeout(kTransferTimeoutSeconds); });
         trap_.Run(connectionTimeout,
@@ -215,14 +217,14 @@ private:
     // reported once; without both there is nothing to copy.
     bool OpenConnections() {
         const LiveProfiles& profiles = window_.Profiles();
-        const bool sybaseOpen = OpenOne(sybase_, !toSybase(), steps_.sybaseCursor,
-                                        steps_.sybaseCommandTimeout,
-                                        steps_.sybaseConnectionTimeout, steps_.sybaseOpen,
-                                        SybaseConnectionString(profiles.SybaseProfile()));
-        const bool mysqlOpen = OpenOne(mysql_, toSybase(), steps_.mysqlCursor,
-                                       steps_.mysqlCommandTimeout, steps_.mysqlConnectionTimeout,
-                                       steps_.mysqlOpen,
-                                       MySQLConnectionString(profiles.MySQLProfile()));
+        const bool sybaseOpen =
+            OpenOne(sybase_, !toSybase(), steps_.sybaseCursor, steps_.sybaseCommandTimeout,
+                    steps_.sybaseConnectionTimeout, steps_.sybaseOpen,
+                    SybaseConnectionString(profiles.SybaseProfile()));
+        const bool mysqlOpen =
+            OpenOne(mysql_, toSybase(), steps_.mysqlCursor, steps_.mysqlCommandTimeout,
+                    steps_.mysqlConnectionTimeout, steps_.mysqlOpen,
+                    MySQLConnectionString(profiles.MySQLProfile()));
         lost_ = false; // a connection that did not open is not a lost one, but ends the work too
         return sybaseOpen && mysqlOpen;
     }
@@ -271,9 +273,9 @@ private:
         std::unique_ptr<ResultSet> rows;
         const bool selected = trap_.Run(steps_.select, [&] {
             const std::string select =
-                "SELECT * FROM " + (toSybase() ? QuoteMySQLIdentifier(table)
-                                               : QuoteSybaseTableName(owner.name.toStdString(),
-                                                                      table));
+                "SELECT * FROM " + (toSybase()
+                                        ? QuoteMySQLIdentifier(table)
+                                        : QuoteSybaseTableName(owner.name.toStdString(), table));
             rows = SourceConnection().Execute(select);
             if (!rows)
                 throw DatabaseError("The SELECT returned no rows.", 0, select);
@@ -305,8 +307,7 @@ private:
         bool gone = false;
         trap_.Run(steps_.drop, [&] {
             try {
-                TargetConnection().Execute("DROP TABLE " +
-                                           QuoteTargetIdentifier(target_, table));
+                TargetConnection().Execute("DROP TABLE " + QuoteTargetIdentifier(target_, table));
                 gone = true;
             } catch (const DatabaseError& e) {
                 gone = e.Reason() == FailureReason::NoSuchTable;
@@ -330,7 +331,8 @@ private:
             currentStatement_.push_back('(');
         });
         std::vector<FieldInfo> columns;
-        const int fieldCount = trap_.Value(steps_.columnLoop, [&] { return rows.FieldCount(); }, 0);
+        const int fieldCount = trap_.Value(
+            steps_.columnLoop, [&] { return rows.FieldCount(); }, 0);
         for (int i = 0; i < fieldCount; ++i) {
             Yield(steps_.columnYield);
             bool refused = false;
@@ -338,7 +340,8 @@ private:
                 const FieldInfo& field = rows.Field(i);
                 if (toSybase()) {
                     refused = !SybaseAllowsName(field.name);
-                    RefuseDottedName(field.name, "column name " + field.name + " of table " + table);
+                    RefuseDottedName(field.name,
+                                     "column name " + field.name + " of table " + table);
                 }
                 columns.push_back(field);
             });
@@ -399,10 +402,10 @@ private:
                             if (!EndsTheTable(e))
                                 throw;
                             tableEnded = true;
-                            throw DatabaseError(e.Message() + "\n" +
-                                                    Incomplete(table, written, lastRow + 1,
-                                                               e.ConnectionLost()),
-                                                e.NativeError(), e.Statement(), e.Reason());
+                            throw DatabaseError(
+                                e.Message() + "\n" +
+                                    Incomplete(table, written, lastRow + 1, e.ConnectionLost()),
+                                e.NativeError(), e.Statement(), e.Reason());
                         }
                     });
                     if (tableEnded)
@@ -420,9 +423,9 @@ private:
     // its answer was lost: that row is neither counted nor ruled out.
     static std::string Incomplete(const std::string& table, std::int64_t written,
                                   std::int64_t count, bool connectionLost) {
-        std::string text = "The copy of table " + table + " is incomplete: " +
-                           std::to_string(written) + " of its " + std::to_string(count) +
-                           " rows were written";
+        std::string text = "The copy of table " + table +
+                           " is incomplete: " + std::to_string(written) + " of its " +
+                           std::to_string(count) + " rows were written";
         if (connectionLost)
             text += ", and the row that was being sent when the connection was lost may have "
                     "been written too";

@@ -66,8 +66,9 @@ void CheckBuiltString(const ConnectionProfile& profile, bool sybase) {
     // text into the server name; Data Source itself still reads back as typed.
     const std::string address = sybase ? server + ":" + port : server;
     const std::size_t split = sybase ? address.rfind(':') : address.size();
-    const bool sameAddress = target->host == address.substr(0, split) &&
-                             PortNumber(sybase ? address.substr(split + 1) : port, sybase) == target->port;
+    const bool sameAddress =
+        target->host == address.substr(0, split) &&
+        PortNumber(sybase ? address.substr(split + 1) : port, sybase) == target->port;
     if (target->kind != (sybase ? ServerKind::SybaseASE : ServerKind::MySQL) || !sameAddress ||
         target->user != profile.User.toStdString() || target->password != password ||
         target->database != profile.Database.toStdString())

@@ -8,21 +8,21 @@
 #include "TestServers.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionProfile.h"
-#include "connect/access/DatabaseError.h"
 #include "connect/SettingsStore.h"
+#include "connect/access/DatabaseError.h"
 #include "connect/access/SqlText.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <arpa/inet.h>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
+#include <netinet/in.h>
 #include <ostream>
 #include <string>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -100,9 +100,8 @@ private:
 
 bool PrivateMountsWork() {
     QProcess probe;
-    probe.start(QStringLiteral("unshare"),
-                {QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
-                 QStringLiteral("true")});
+    probe.start(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("--propagation"),
+                                            QStringLiteral("private"), QStringLiteral("true")});
     return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit &&
            probe.exitCode() == 0;
 }
@@ -194,8 +193,10 @@ TEST_P(CloseDuringWait, EndsTheProgramAtOnceAndTheWindowKeptRunning) {
     arguments << configDir.path();
     if (c.slowNameServer) {
         // The helper alone sees the silent name server, through a resolv.conf of its own.
-        arguments = QStringList{QStringLiteral("-m"), QStringLiteral("--propagation"),
-                                QStringLiteral("private"), QStringLiteral("sh"),
+        arguments = QStringList{QStringLiteral("-m"),
+                                QStringLiteral("--propagation"),
+                                QStringLiteral("private"),
+                                QStringLiteral("sh"),
                                 QStringLiteral("-c"),
                                 QStringLiteral("mount --bind \"$0\" /etc/resolv.conf && exec "
                                                "\"$@\""),
@@ -217,7 +218,8 @@ TEST_P(CloseDuringWait, EndsTheProgramAtOnceAndTheWindowKeptRunning) {
     lockHolder.reset(); // the drops below would wait for it, too
     dropEverywhere();
     const QRegularExpressionMatch said =
-        QRegularExpression(QStringLiteral("closing at (\\d+) busy (\\d) turns (\\d+) longest (\\d+)"))
+        QRegularExpression(
+            QStringLiteral("closing at (\\d+) busy (\\d) turns (\\d+) longest (\\d+)"))
             .match(output);
     ASSERT_TRUE(said.hasMatch()) << output.toStdString();
     EXPECT_EQ(helper.exitCode(), 0) << output.toStdString();
@@ -233,30 +235,64 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WaitCase{.name = "SybaseTestConnectionSilentHost", .button = 2, .silent = Side::Sybase},
         WaitCase{.name = "MySQLTestConnectionSilentHost", .button = 6, .silent = Side::MySQL},
-        WaitCase{.name = "SybaseTestConnectionNameNotAnswered", .button = 2,
-                 .silent = Side::Sybase, .trigger = "never", .slowNameServer = true},
-        WaitCase{.name = "MySQLTestConnectionNameNotAnswered", .button = 6, .silent = Side::MySQL,
-                 .trigger = "never", .slowNameServer = true},
-        WaitCase{.name = "NextSilentAtShowTables", .button = 4, .silent = Side::MySQL,
+        WaitCase{.name = "SybaseTestConnectionNameNotAnswered",
+                 .button = 2,
+                 .silent = Side::Sybase,
+                 .trigger = "never",
+                 .slowNameServer = true},
+        WaitCase{.name = "MySQLTestConnectionNameNotAnswered",
+                 .button = 6,
+                 .silent = Side::MySQL,
+                 .trigger = "never",
+                 .slowNameServer = true},
+        WaitCase{.name = "NextSilentAtShowTables",
+                 .button = 4,
+                 .silent = Side::MySQL,
                  .trigger = "SHOW TABLES"},
-        WaitCase{.name = "NextSilentAtSpTables", .button = 4, .silent = Side::Sybase,
+        WaitCase{.name = "NextSilentAtSpTables",
+                 .button = 4,
+                 .silent = Side::Sybase,
                  .trigger = "sp_tables"},
-        WaitCase{.name = "DropHeldByAMySQLLock", .window = "main", .button = 4,
-                 .silent = Side::MySQL, .source = Side::Sybase, .targetExists = true,
+        WaitCase{.name = "DropHeldByAMySQLLock",
+                 .window = "main",
+                 .button = 4,
+                 .silent = Side::MySQL,
+                 .source = Side::Sybase,
+                 .targetExists = true,
                  .lockTarget = true},
-        WaitCase{.name = "SybaseDropSilent", .window = "main", .button = 3,
-                 .silent = Side::Sybase, .trigger = "DROP TABLE", .source = Side::MySQL,
+        WaitCase{.name = "SybaseDropSilent",
+                 .window = "main",
+                 .button = 3,
+                 .silent = Side::Sybase,
+                 .trigger = "DROP TABLE",
+                 .source = Side::MySQL,
                  .targetExists = true},
-        WaitCase{.name = "SilentMidTransferTowardSybase", .window = "main", .button = 3,
-                 .silent = Side::Sybase, .trigger = "INSERT INTO", .count = 20,
+        WaitCase{.name = "SilentMidTransferTowardSybase",
+                 .window = "main",
+                 .button = 3,
+                 .silent = Side::Sybase,
+                 .trigger = "INSERT INTO",
+                 .count = 20,
                  .source = Side::MySQL},
-        WaitCase{.name = "SilentMidTransferTowardMySQL", .window = "main", .button = 4,
-                 .silent = Side::MySQL, .trigger = "INSERT INTO", .count = 20,
+        WaitCase{.name = "SilentMidTransferTowardMySQL",
+                 .window = "main",
+                 .button = 4,
+                 .silent = Side::MySQL,
+                 .trigger = "INSERT INTO",
+                 .count = 20,
                  .source = Side::Sybase},
-        WaitCase{.name = "SybaseSourceSilentAtSelect", .window = "main", .button = 4,
-                 .silent = Side::Sybase, .trigger = "SELECT * FROM", .source = Side::Sybase},
-        WaitCase{.name = "MySQLSourceSilentAtSelect", .window = "main", .button = 3,
-                 .silent = Side::MySQL, .trigger = "SELECT * FROM", .source = Side::MySQL}),
+        WaitCase{.name = "SybaseSourceSilentAtSelect",
+                 .window = "main",
+                 .button = 4,
+                 .silent = Side::Sybase,
+                 .trigger = "SELECT * FROM",
+                 .source = Side::Sybase},
+        WaitCase{.name = "MySQLSourceSilentAtSelect",
+                 .window = "main",
+                 .button = 3,
+                 .silent = Side::MySQL,
+                 .trigger = "SELECT * FROM",
+                 .source = Side::MySQL}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

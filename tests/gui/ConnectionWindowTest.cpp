@@ -8,8 +8,8 @@
 #include "app/window/PointerFeedback.h"
 #include "catalogue/lists/TableList.h"
 #include "connect/ProfileFields.h"
-#include "connect/window/Form1.h"
 #include "connect/SettingsStore.h"
+#include "connect/window/Form1.h"
 
 #include <QFile>
 #include <QGroupBox>
@@ -383,9 +383,9 @@ TEST_F(ConnectionWindowSettingsTest, LoadMakesAnOlderFileOwnerOnlyEvenWhenNoFiel
     form->Form_Load();
     for (const mode_t olderMode : {0644, 0666, 0604}) {
         SCOPED_TRACE(olderMode);
-        ASSERT_EQ(::chmod(QFile::encodeName(store.FilePath(kSettingsApplication)).constData(),
-                          olderMode),
-                  0);
+        ASSERT_EQ(
+            ::chmod(QFile::encodeName(store.FilePath(kSettingsApplication)).constData(), olderMode),
+            0);
         // The fields already show what the file holds, so the load saves nothing.
         form->Form_Load();
         EXPECT_EQ(FileMode(), 0600u);

@@ -9,14 +9,14 @@
 #include "PrivateServers.h"
 #include "ProfileFieldsInWindow.h"
 #include "app/window/PointerFeedback.h"
-#include "catalogue/window/Form2Controls.h"
 #include "catalogue/TableCatalogue.h"
 #include "catalogue/lists/TableList.h"
+#include "catalogue/window/Form2Controls.h"
 #include "connect/Connection.h"
-#include "connect/access/DatabaseError.h"
-#include "connect/window/Form1.h"
 #include "connect/SettingsStore.h"
+#include "connect/access/DatabaseError.h"
 #include "connect/access/SqlText.h"
+#include "connect/window/Form1.h"
 
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -136,7 +136,8 @@ struct Db {
     }
     long long Count(const std::string& name) const {
         try {
-            return std::stoll(Open()->Execute("SELECT COUNT(*) FROM " + Q(name))->Value(0).ToText());
+            return std::stoll(
+                Open()->Execute("SELECT COUNT(*) FROM " + Q(name))->Value(0).ToText());
         } catch (const DatabaseError&) {
             return -1;
         }
@@ -453,8 +454,8 @@ TEST_F(TargetRefuses, TableThatFillsUpIsReportedOnceAndTheRunGoesOn) {
         target.Drop(name);
     ListSelected(false, names);
     {
-        const GlobalSettings memory({{"default_storage_engine", "'MEMORY'"},
-                                     {"max_heap_table_size", "16384"}});
+        const GlobalSettings memory(
+            {{"default_storage_engine", "'MEMORY'"}, {"max_heap_table_size", "16384"}});
         w.form.PushButton(4).click();
     }
     EXPECT_EQ(ErrorBoxes(w.dialogs), 1) << AllTexts(w.dialogs);
@@ -638,8 +639,9 @@ TEST_P(FaultDuringNext, ListingReportsOnceAndTheNextNextWorks) {
     const std::string texts = AllTexts(dialogs);
     EXPECT_EQ(ErrorBoxes(dialogs), 1) << texts;
     EXPECT_NE(texts.find(c.mysql ? " at line 106" : " at line 108"), std::string::npos) << texts;
-    EXPECT_EQ((c.mysql ? handover.sybase : handover.mysql).Texts().contains(
-                  c.mysql ? QStringLiteral("vt_next_s") : QStringLiteral("vt_next_m")),
+    EXPECT_EQ((c.mysql ? handover.sybase : handover.mysql)
+                  .Texts()
+                  .contains(c.mysql ? QStringLiteral("vt_next_s") : QStringLiteral("vt_next_m")),
               true);
     EXPECT_EQ(form->Pointer().Shape(), PointerShape::Standard);
 
@@ -657,14 +659,11 @@ TEST_P(FaultDuringNext, ListingReportsOnceAndTheNextNextWorks) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, FaultDuringNext,
-    ::testing::Values(
-        NextCase{"MySQLKilled", true, KillServer, true},
-        NextCase{"SybaseKilled", false, KillServer, true},
-        NextCase{"MySQLPasswordChanged", true, ChangePassword,
-                 false},
-        NextCase{"SybasePasswordChanged", false,
-                 ChangePassword, false},
-        NextCase{"MySQLUserDropped", true, DropUser, false}),
+    ::testing::Values(NextCase{"MySQLKilled", true, KillServer, true},
+                      NextCase{"SybaseKilled", false, KillServer, true},
+                      NextCase{"MySQLPasswordChanged", true, ChangePassword, false},
+                      NextCase{"SybasePasswordChanged", false, ChangePassword, false},
+                      NextCase{"MySQLUserDropped", true, DropUser, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 using CredentialsChangedBeforeNext = ConnectionWindowOnPrivateServers;

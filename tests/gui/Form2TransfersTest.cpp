@@ -9,8 +9,8 @@
 #include "catalogue/window/Form2.h"
 #include "catalogue/window/Form2Controls.h"
 #include "connect/Connection.h"
-#include "connect/access/DatabaseError.h"
 #include "connect/LiveProfiles.h"
+#include "connect/access/DatabaseError.h"
 #include "connect/access/SqlText.h"
 
 #include <QPushButton>
@@ -174,7 +174,9 @@ TEST_P(Form2TransfersTest, ClosingWindowDuringRunEndsProgram) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Buttons, Form2TransfersTest, ::testing::Values(3, 4),
-                         [](const auto& info) { return "PushButton" + std::to_string(info.param); });
+                         [](const auto& info) {
+                             return "PushButton" + std::to_string(info.param);
+                         });
 
 } // namespace
 } // namespace veltrane

@@ -9,8 +9,8 @@
 #include "app/shell/Dialogs.h"
 #include "app/window/PointerFeedback.h"
 #include "catalogue/lists/TableList.h"
-#include "connect/window/Form1.h"
 #include "connect/SettingsStore.h"
+#include "connect/window/Form1.h"
 
 #include <QTemporaryDir>
 #include <chrono>

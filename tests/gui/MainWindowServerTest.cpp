@@ -6,9 +6,9 @@
 #include "app/shell/Dialogs.h"
 #include "app/shell/ErrorTrap.h"
 #include "app/window/PointerFeedback.h"
+#include "catalogue/TableCatalogue.h"
 #include "catalogue/window/Form2.h"
 #include "catalogue/window/Form2Controls.h"
-#include "catalogue/TableCatalogue.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionTests.h"
 #include "connect/LiveProfiles.h"
@@ -287,7 +287,10 @@ TEST(MainWindowDropTest, SelectionChecksComeAfterConnecting) {
         // The check passes with a current entry or a selected one: Select All after "Next >"
         // leaves no current entry.
         const Case cases[] = {
-            {"no current entry, nothing selected", nullptr, {}, {"Please select a table"},
+            {"no current entry, nothing selected",
+             nullptr,
+             {},
+             {"Please select a table"},
              {"orders", "parts"}},
             {"current, nothing selected", "parts", {}, {}, {"orders", "parts"}},
             {"selected, none current", nullptr, {"orders"}, {}, {"parts"}},

@@ -13,9 +13,9 @@
 // window shows the busy pointer, and how often and how regularly a 10 ms timer ran since the
 // click. Whatever still runs after the close prints a line and exits with 3.
 #include "app/shell/Dialogs.h"
-#include "app/window/PointerFeedback.h"
-#include "app/startup/ProgramWindows.h"
 #include "app/shell/Yield.h"
+#include "app/startup/ProgramWindows.h"
+#include "app/window/PointerFeedback.h"
 #include "catalogue/window/Form2.h"
 #include "catalogue/window/Form2Controls.h"
 #include "connect/SettingsStore.h"
@@ -70,8 +70,7 @@ int CloseDuringWait(int argc, char* argv[]) {
     }
     QWidget& window = mainWindow ? static_cast<QWidget&>(*form2) : form1;
     if (!select.isEmpty()) {
-        veltrane::TableListBox& list =
-            button == 3 || button == 1 ? form2->List1() : form2->List2();
+        veltrane::TableListBox& list = button == 3 || button == 1 ? form2->List1() : form2->List2();
         for (int i = 0; i < list.Count(); ++i)
             list.SetSelected(i, list.Text(i) == select);
     }

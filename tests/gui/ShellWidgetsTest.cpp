@@ -3,11 +3,11 @@
 #include "app/shell/EndProgram.h"
 #include "app/shell/ErrorTrap.h"
 #include "app/shell/OperationGuard.h"
-#include "app/window/PointerFeedback.h"
 #include "app/shell/ProgramFiles.h"
+#include "app/shell/Yield.h"
+#include "app/window/PointerFeedback.h"
 #include "app/window/QtDialogs.h"
 #include "app/window/WindowProcedures.h"
-#include "app/shell/Yield.h"
 
 #include <QBitmap>
 #include <QCheckBox>

@@ -98,8 +98,7 @@ public:
         if (const auto table = server_->tablesBySelect.find(statement);
             table != server_->tablesBySelect.end())
             return std::make_unique<FakeRows>(
-                table->second, options_.cursorLocation == CursorLocation::Client,
-                options_.rowRead);
+                table->second, options_.cursorLocation == CursorLocation::Client, options_.rowRead);
         for (const char* writes : {"CREATE TABLE ", "INSERT INTO ", "DROP TABLE "}) {
             if (StartsWith(statement, writes))
                 return nullptr;

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -174,8 +174,8 @@ PrivateMariaDb::PrivateMariaDb(std::vector<std::string> extraOptions)
     : PrivateServer("mariadbd", MakeTempDir("vt-mariadb"))
     , extraOptions_(std::move(extraOptions)) {
     const bool root = ::geteuid() == 0;
-    const std::string install = "mariadb-install-db --no-defaults --datadir=" + Dir() +
-                                "/data" + (root ? " --user=root" : "") +
+    const std::string install = "mariadb-install-db --no-defaults --datadir=" + Dir() + "/data" +
+                                (root ? " --user=root" : "") +
                                 " --innodb-log-file-size=8M"
                                 " --auth-root-authentication-method=normal --skip-test-db >" +
                                 Dir() + "/install.log 2>&1";
@@ -183,18 +183,24 @@ PrivateMariaDb::PrivateMariaDb(std::vector<std::string> extraOptions)
         throw std::runtime_error("mariadb-install-db failed: " + ReadFile(Dir() + "/install.log"));
     port_ = FreeLoopbackPort();
     Launch(port_);
-    const std::string setup =
-        "mariadb --no-defaults --socket=" + Socket() + " -uroot --batch >" + Dir() +
-        "/setup.log 2>&1";
+    const std::string setup = "mariadb --no-defaults --socket=" + Socket() + " -uroot --batch >" +
+                              Dir() + "/setup.log 2>&1";
     FILE* client = ::popen(setup.c_str(), "w");
     if (client == nullptr)
         throw std::runtime_error("cannot run the mariadb client");
-    const std::string sql =
-        "CREATE DATABASE " + kDatabase + " CHARACTER SET utf8mb4;\n"
-        "CREATE USER '" + kUser + "'@'127.0.0.1' IDENTIFIED BY '" + kPassword + "';\n"
-        "GRANT ALL PRIVILEGES ON " + kDatabase + ".* TO '" + kUser + "'@'127.0.0.1';\n"
-        "CREATE USER '" + kAdmin + "'@'127.0.0.1' IDENTIFIED BY '" + kAdminPassword + "';\n"
-        "GRANT ALL PRIVILEGES ON *.* TO '" + kAdmin + "'@'127.0.0.1' WITH GRANT OPTION;\n";
+    const std::string sql = "CREATE DATABASE " + kDatabase +
+                            " CHARACTER SET utf8mb4;\n"
+                            "CREATE USER '" +
+                            kUser + "'@'127.0.0.1' IDENTIFIED BY '" + kPassword +
+                            "';\n"
+                            "GRANT ALL PRIVILEGES ON " +
+                            kDatabase + ".* TO '" + kUser +
+                            "'@'127.0.0.1';\n"
+                            "CREATE USER '" +
+                            kAdmin + "'@'127.0.0.1' IDENTIFIED BY '" + kAdminPassword +
+                            "';\n"
+                            "GRANT ALL PRIVILEGES ON *.* TO '" +
+                            kAdmin + "'@'127.0.0.1' WITH GRANT OPTION;\n";
     std::fputs(sql.c_str(), client);
     if (::pclose(client) != 0) {
         Stop();
@@ -286,9 +292,8 @@ PrivateAseServer::~PrivateAseServer() {
 }
 
 std::vector<std::string> PrivateAseServer::Command(int port) const {
-    return {binary_,     "--port",   std::to_string(port), "--data-dir", DataDir(),
-            "--user",    kUser,      "--password",         password_,    "--database",
-            kDatabase};
+    return {binary_,      "--port",  std::to_string(port), "--data-dir", DataDir(), "--user", kUser,
+            "--password", password_, "--database",         kDatabase};
 }
 
 bool PrivateAseServer::WaitReady() {
@@ -392,7 +397,8 @@ struct SilencingRelay::State {
                 }
             }
             for (std::size_t i = 2; i < polled.size() && !silent; ++i) {
-                if (pairs[(i - 2) / 2].first < 0 || !(polled[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                if (pairs[(i - 2) / 2].first < 0 ||
+                    !(polled[i].revents & (POLLIN | POLLHUP | POLLERR)))
                     continue;
                 auto& pair = pairs[(i - 2) / 2];
                 const bool fromClient = (i - 2) % 2 == 0;
@@ -435,8 +441,8 @@ SilencingRelay::SilencingRelay(int serverPort, int listenPort)
         const std::string why = std::strerror(errno);
         ::close(state_->listener);
         delete state_;
-        throw std::runtime_error("the relay cannot listen on port " +
-                                 std::to_string(listenPort) + ": " + why);
+        throw std::runtime_error("the relay cannot listen on port " + std::to_string(listenPort) +
+                                 ": " + why);
     }
     socklen_t length = sizeof address;
     ::getsockname(state_->listener, reinterpret_cast<sockaddr*>(&address), &length);

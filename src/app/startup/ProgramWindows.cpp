@@ -1,7 +1,7 @@
 #include "app/startup/ProgramWindows.h"
 
-#include "app/window/ApplicationIcon.h"
 #include "app/shell/Yield.h"
+#include "app/window/ApplicationIcon.h"
 #include "catalogue/window/Form2.h"
 #include "catalogue/window/Form2Controls.h"
 

@@ -4,11 +4,11 @@
 #include "app/shell/Dialogs.h"
 #include "app/shell/EndProgram.h"
 #include "app/shell/ErrorTrap.h"
-#include "app/window/PointerFeedback.h"
 #include "app/shell/ProgramFiles.h"
+#include "app/window/PointerFeedback.h"
 #include "app/window/WindowProcedures.h"
-#include "catalogue/window/Form2Controls.h"
 #include "catalogue/TableCatalogue.h"
+#include "catalogue/window/Form2Controls.h"
 #include "connect/Connection.h"
 #include "connect/LiveProfiles.h"
 

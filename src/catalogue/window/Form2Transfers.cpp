@@ -1,8 +1,7 @@
-#include "catalogue/window/Form2.h"
-
 #include "app/shell/ErrorTrap.h"
-#include "app/window/PointerFeedback.h"
 #include "app/shell/Yield.h"
+#include "app/window/PointerFeedback.h"
+#include "catalogue/window/Form2.h"
 #include "catalogue/window/Form2Controls.h"
 #include "transfer/TransferTables.h"
 

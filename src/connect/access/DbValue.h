@@ -105,9 +105,10 @@ public:
 
     // The standard conversion to text: "True"/"False"; integers and decimals with every
     // digit and no exponent; floating point in the shortest form that reads back to the
-    // same value (single precision also when read as a double and narrowed, as servers do); YYYY-MM-DD, HH:MM:SS and YYYY-MM-DD HH:MM:SS, each followed by '.' and the
-    // source's fractional digits when it has any; binary as 0x and lower-case hex digits.
-    // Null converts to the empty text.
+    // same value (single precision also when read as a double and narrowed, as servers do);
+    // YYYY-MM-DD, HH:MM:SS and YYYY-MM-DD HH:MM:SS, each followed by '.' and the source's
+    // fractional digits when it has any; binary as 0x and lower-case hex digits. Null converts to
+    // the empty text.
     std::string ToText() const;
     // Appends the same text to `out`, so callers can reuse one buffer.
     void AppendText(std::string& out) const;

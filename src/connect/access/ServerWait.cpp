@@ -62,8 +62,7 @@ int LibraryPoll(pollfd* fds, nfds_t count, int timeoutMilliseconds) {
 
 int LibraryGetAddrInfo(const char* node, const char* service, const addrinfo* hints,
                        addrinfo** result) {
-    static const auto next =
-        reinterpret_cast<GetAddrInfoFunction>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    static const auto next = reinterpret_cast<GetAddrInfoFunction>(dlsym(RTLD_NEXT, "getaddrinfo"));
     return next != nullptr ? next(node, service, hints, result) : EAI_SYSTEM;
 }
 
@@ -139,10 +138,10 @@ int LookUpHostTakingTurns(const char* node, const char* service, const addrinfo*
     }
     std::thread worker([lookup] {
         addrinfo* addresses = nullptr;
-        const int answer = LibraryGetAddrInfo(lookup->node ? lookup->node->c_str() : nullptr,
-                                              lookup->service ? lookup->service->c_str() : nullptr,
-                                              lookup->hints ? &*lookup->hints : nullptr,
-                                              &addresses);
+        const int answer =
+            LibraryGetAddrInfo(lookup->node ? lookup->node->c_str() : nullptr,
+                               lookup->service ? lookup->service->c_str() : nullptr,
+                               lookup->hints ? &*lookup->hints : nullptr, &addresses);
         std::lock_guard<std::mutex> lock(lookup->mutex);
         lookup->answer = answer;
         lookup->addresses = addresses;

@@ -1,13 +1,14 @@
 // Sybase ASE backend on FreeTDS's DB-Library, speaking TDS 5.0.
 
 #include "connect/freetds/FreeTdsBackend.h"
+
 #include "connect/access/DatabaseError.h"
 #include "connect/access/ServerWait.h"
+#include "connect/access/SqlText.h"
 #include "connect/freetds/FreeTdsErrors.h"
 #include "connect/freetds/FreeTdsLink.h"
 #include "connect/freetds/FreeTdsResultSet.h"
 #include "connect/freetds/TdsValues.h"
-#include "connect/access/SqlText.h"
 
 #include <atomic>
 #include <memory>

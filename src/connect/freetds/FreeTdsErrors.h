@@ -34,8 +34,8 @@ extern thread_local Messages* openingMessages;
 
 // The handlers installed for the server's messages and for the library's own errors: each
 // keeps what it is told in the Messages of its connection.
-int MessageHandler(DBPROCESS* proc, DBINT number, int state, int severity, char* text,
-                   char* server, char* procedure, int line);
+int MessageHandler(DBPROCESS* proc, DBINT number, int state, int severity, char* text, char* server,
+                   char* procedure, int line);
 int ErrorHandler(DBPROCESS* proc, int severity, int dbErr, int osErr, char* dbErrText,
                  char* osErrText);
 

@@ -1,4 +1,5 @@
 #include "connect/freetds/FreeTdsLink.h"
+
 #include "connect/access/DatabaseError.h"
 #include "connect/freetds/FreeTdsResultSet.h"
 
@@ -15,7 +16,7 @@ void FreeTdsLink::ThrowStatementError() {
         error = *messages.serverError;
     else if (messages.clientError)
         error = *messages.clientError;
-    const FailureReason reason = lost ? FailureReason::ConnectionLost
+    const FailureReason reason = lost                   ? FailureReason::ConnectionLost
                                  : messages.serverError ? ReasonOf(error.first)
                                                         : FailureReason::Refused;
     if (lost)
@@ -31,8 +32,8 @@ void FreeTdsLink::CheckConversion() {
     const char* charset = proc != nullptr ? dbservcharset(proc) : nullptr;
     throw DatabaseError("A character cannot be converted between UTF-8 and the character "
                         "set of the Sybase ASE server" +
-                            (charset && *charset ? " (" + std::string(charset) + ")" : "") +
-                            ": " + messages.conversionError->second,
+                            (charset && *charset ? " (" + std::string(charset) + ")" : "") + ": " +
+                            messages.conversionError->second,
                         messages.conversionError->first, statement);
 }
 

@@ -1,4 +1,5 @@
 #include "connect/freetds/FreeTdsResultSet.h"
+
 #include "connect/access/ServerWait.h"
 
 namespace veltrane::tds {

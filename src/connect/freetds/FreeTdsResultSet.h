@@ -72,8 +72,8 @@ private:
     void Decode() {
         current_.resize(types_.size());
         for (std::size_t i = 0; i < types_.size(); ++i)
-            current_[i] = DecodeValue(types_[i], raw_[i].data,
-                                      static_cast<std::int64_t>(raw_[i].length));
+            current_[i] =
+                DecodeValue(types_[i], raw_[i].data, static_cast<std::int64_t>(raw_[i].length));
     }
     void StopReading() {
         reading_ = false;

@@ -56,7 +56,8 @@ unsigned char* PackedRows::Reserve(std::size_t bytes) {
         blocks_.back().used = bytes;
         return blocks_.back().data.get();
     }
-    if (openBlock_ >= blocks_.size() || blocks_[openBlock_].size - blocks_[openBlock_].used < bytes) {
+    if (openBlock_ >= blocks_.size() ||
+        blocks_[openBlock_].size - blocks_[openBlock_].used < bytes) {
         blocks_.push_back(allocate(kBlockBytes));
         openBlock_ = blocks_.size() - 1;
     }

@@ -4,6 +4,7 @@
 // NO_BACKSLASH_ESCAPES (see SessionSetup).
 
 #include "connect/mariadb/MariaDbBackend.h"
+
 #include "connect/access/CaseInsensitive.h"
 #include "connect/access/DatabaseError.h"
 #include "connect/access/ServerWait.h"
@@ -23,9 +24,9 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <optional>
-#include <sys/socket.h>
 #include <string>
 #include <string_view>
+#include <sys/socket.h>
 #include <thread>
 #include <utility>
 
@@ -116,10 +117,9 @@ private:
             throw ObjectClosedError();
         }
         if (link_->lost) {
-            throw DatabaseError(std::string("The connection to the MySQL server was lost: ") +
-                                    link_->lost->what(),
-                                link_->lost->NativeError(), statement,
-                                FailureReason::ConnectionLost);
+            throw DatabaseError(
+                std::string("The connection to the MySQL server was lost: ") + link_->lost->what(),
+                link_->lost->NativeError(), statement, FailureReason::ConnectionLost);
         }
         return link_->mysql;
     }
@@ -128,12 +128,12 @@ private:
         MYSQL* mysql = Handle(statement);
         // The command byte travels in the same packet as the statement.
         if (statement.size() + 1 > link_->maxPacketBytes) {
-            throw DatabaseError(
-                "The statement is " + std::to_string(statement.size()) +
-                    " bytes long, more than the " + std::to_string(link_->maxPacketBytes - 1) +
-                    " bytes the MySQL server accepts (max_allowed_packet " +
-                    std::to_string(link_->maxPacketBytes) + "); it was not sent.",
-                1153, statement);
+            throw DatabaseError("The statement is " + std::to_string(statement.size()) +
+                                    " bytes long, more than the " +
+                                    std::to_string(link_->maxPacketBytes - 1) +
+                                    " bytes the MySQL server accepts (max_allowed_packet " +
+                                    std::to_string(link_->maxPacketBytes) + "); it was not sent.",
+                                1153, statement);
         }
         link_->ReleaseStream(true);
         try {
@@ -200,8 +200,7 @@ private:
             CloseStatement(stmt);
             throw error;
         }
-        auto rows =
-            std::make_unique<MariaDbResultSet>(link_, stmt, nullptr, buffered, statement);
+        auto rows = std::make_unique<MariaDbResultSet>(link_, stmt, nullptr, buffered, statement);
         rows->Start();
         return rows;
     }

@@ -43,14 +43,12 @@ FailureReason ReasonOf(unsigned code) {
 
 DatabaseError ClientError(MYSQL* mysql, const std::string& statement) {
     const unsigned code = mysql_errno(mysql);
-    return DatabaseError(mysql_error(mysql), static_cast<int>(code), statement,
-                         ReasonOf(code));
+    return DatabaseError(mysql_error(mysql), static_cast<int>(code), statement, ReasonOf(code));
 }
 
 DatabaseError StatementError(MYSQL_STMT* stmt, const std::string& statement) {
     const unsigned code = mysql_stmt_errno(stmt);
-    return DatabaseError(mysql_stmt_error(stmt), static_cast<int>(code), statement,
-                         ReasonOf(code));
+    return DatabaseError(mysql_stmt_error(stmt), static_cast<int>(code), statement, ReasonOf(code));
 }
 
 } // namespace veltrane::mariadb

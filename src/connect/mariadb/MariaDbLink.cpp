@@ -1,4 +1,5 @@
 #include "connect/mariadb/MariaDbLink.h"
+
 #include "connect/mariadb/MariaDbErrors.h"
 #include "connect/mariadb/MariaDbResultSet.h"
 

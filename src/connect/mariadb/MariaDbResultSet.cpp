@@ -1,4 +1,5 @@
 #include "connect/mariadb/MariaDbResultSet.h"
+
 #include "connect/access/DatabaseError.h"
 #include "connect/mariadb/MariaDbErrors.h"
 
@@ -36,8 +37,7 @@ MariaDbResultSet::MariaDbResultSet(std::shared_ptr<MariaDbLink> link, MYSQL_STMT
         }
     } else {
         Describe(mysql_fetch_fields(result), mysql_num_fields(result));
-        rows_ =
-            std::make_unique<TextRows>(link_->mysql, result, stored, columns_, statement_);
+        rows_ = std::make_unique<TextRows>(link_->mysql, result, stored, columns_, statement_);
     }
     values_.resize(columns_.size());
     recordCount_ = rows_->Count();

@@ -1,4 +1,5 @@
 #include "connect/mariadb/MariaDbRows.h"
+
 #include "connect/mariadb/MariaDbErrors.h"
 #include "connect/mariadb/MariaDbLink.h"
 
@@ -96,7 +97,9 @@ BinaryRows::BinaryRows(MYSQL_STMT* stmt, const MYSQL_FIELD* fields,
     }
 }
 
-BinaryRows::~BinaryRows() { CloseStatement(stmt_); }
+BinaryRows::~BinaryRows() {
+    CloseStatement(stmt_);
+}
 
 bool BinaryRows::Next(std::vector<DbValue>& out) {
     int status = 0;

@@ -1,4 +1,5 @@
 #include "connect/mariadb/MariaDbValues.h"
+
 #include "connect/access/DatabaseError.h"
 
 #include <charconv>

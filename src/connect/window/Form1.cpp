@@ -1,14 +1,14 @@
 #include "connect/window/Form1.h"
 
-#include "app/window/ApplicationIcon.h"
 #include "app/shell/ApplicationTitle.h"
 #include "app/shell/Dialogs.h"
 #include "app/shell/EndProgram.h"
 #include "app/shell/ErrorTrap.h"
-#include "app/window/PointerFeedback.h"
 #include "app/shell/ProgramFiles.h"
-#include "app/window/WindowProcedures.h"
 #include "app/shell/Yield.h"
+#include "app/window/ApplicationIcon.h"
+#include "app/window/PointerFeedback.h"
+#include "app/window/WindowProcedures.h"
 #include "catalogue/TableCatalogue.h"
 #include "connect/Connection.h"
 #include "connect/ConnectionTests.h"
@@ -269,10 +269,9 @@ void Form1::Form_Load() {
     for (std::size_t i = 0; i < kProfileFields.size(); ++i) {
         const ProfileField& field = kProfileFields[i];
         trap.Run(128 + 2 * static_cast<unsigned>(i), [&] {
-            Text[field.number - 1]->setText(
-                settings_.GetSetting(kSettingsApplication, kSettingsSection,
-                                     QString::fromLatin1(field.key),
-                                     QString::fromLatin1(field.defaultValue)));
+            Text[field.number - 1]->setText(settings_.GetSetting(
+                kSettingsApplication, kSettingsSection, QString::fromLatin1(field.key),
+                QString::fromLatin1(field.defaultValue)));
         });
     }
     if (!trap.If(148, [&] { return TestMySQLConnection(MySQLProfile()); }))

@@ -1,9 +1,9 @@
 // Decoding of FreeTDS's native value layouts and the packed client-side rows, without a server.
 
-#include "connect/freetds/PackedRows.h"
 #include "connect/freetds/TdsValues.h"
 
 #include "connect/access/DatabaseError.h"
+#include "connect/freetds/PackedRows.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -207,8 +207,8 @@ TEST(TdsValues, TextAndBinaryKeepEveryByte) {
     EXPECT_EQ(Decode(kImage, raw, 20), DbValue::Binary(text));
     // A text, unitext or image value that was set and then updated to NULL keeps its text
     // pointer and arrives with no bytes; ASE stores '' as one blank, so that is the NULL.
-    for (const ColumnType& pointed : {ColumnType{kText, 19, 0}, ColumnType{kImage, 20, 0},
-                                      ColumnType{kImage, kUserUniText, 0}})
+    for (const ColumnType& pointed :
+         {ColumnType{kText, 19, 0}, ColumnType{kImage, 20, 0}, ColumnType{kImage, kUserUniText, 0}})
         EXPECT_EQ(DecodeValue(pointed, raw.data(), 0), DbValue::Null()) << pointed.userType;
     EXPECT_EQ(DecodeValue(ColumnType{kVarChar, 2, 0}, raw.data(), 0), DbValue::Text(""));
     EXPECT_THROW(Decode(0x99, raw), DatabaseError);

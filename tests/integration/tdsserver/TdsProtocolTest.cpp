@@ -266,8 +266,8 @@ TEST_F(TdsProtocol, FirstLoginWorksAsDboAndTheOthersAsThemselves) {
             ASSERT_TRUE(ack != nullptr && ack->ackStatus == 5) << Describe(reply);
             const auto rows = RowsOf(Run(*client, "select user_name() u, suser_name() l"));
             ASSERT_EQ(rows.size(), 1u);
-            EXPECT_EQ(rows[0].at("u"), c.users[i]) << c.logins[i].user << " first "
-                                                   << c.logins[0].user;
+            EXPECT_EQ(rows[0].at("u"), c.users[i])
+                << c.logins[i].user << " first " << c.logins[0].user;
             EXPECT_EQ(rows[0].at("l"), c.logins[i].user);
         }
     }

@@ -214,40 +214,47 @@ std::vector<Column> MySQLMatrix() {
         {"iu", "INT UNSIGNED", {N("0"), N("4294967295")}},
         {"bi", "BIGINT", {N("-9223372036854775808"), N("9223372036854775807")}},
         {"bu", "BIGINT UNSIGNED", {N("0"), N("18446744073709551615")}},
-        {"d65", "DECIMAL(65,30)",
+        {"d65",
+         "DECIMAL(65,30)",
          {N("-" + std::string(35, '9') + "." + std::string(30, '9')),
           N("0.000000000000000000000000000001"), N("0.000000000000000000000000000000")}},
         {"d65i", "DECIMAL(65,0)", {N("-" + nines65), N(nines65)}},
-        {"fl", "FLOAT",
+        {"fl",
+         "FLOAT",
          {X("-3.4028234e38", "-3.402823466e+38", f), X("1.17549435e-38", "1.1754944e-38", f),
           X("1.4e-45", "1e-45", f)}},
-        {"db", "DOUBLE",
-         {X("-1.7976931348623157e308", "-1.7976931348623157e+308", f),
-          N("2.2250738585072014e-308"), X("4.9e-324", "5e-324", f), X("1e23", "1e+23", f)}},
+        {"db",
+         "DOUBLE",
+         {X("-1.7976931348623157e308", "-1.7976931348623157e+308", f), N("2.2250738585072014e-308"),
+          X("4.9e-324", "5e-324", f), X("1e23", "1e+23", f)}},
         {"dt", "DATE", {D("1000-01-01"), D("9999-12-31"), D("0001-01-01"), D("0000-00-00")}},
-        {"dtm", "DATETIME",
+        {"dtm",
+         "DATETIME",
          {D("1000-01-01 00:00:00"), D("9999-12-31 23:59:59"), D("0000-00-00 00:00:00")}},
-        {"dt6", "DATETIME(6)",
-         {D("1000-01-01 00:00:00.000000"), D("9999-12-31 23:59:59.999999")}},
+        {"dt6", "DATETIME(6)", {D("1000-01-01 00:00:00.000000"), D("9999-12-31 23:59:59.999999")}},
         {"tm", "TIME", {D("-838:59:59"), D("838:59:59")}},
-        {"tm6", "TIME(6)",
-         {D("-838:59:58.999999"), D("00:00:00.000001"), D("-00:00:00.000001")}},
-        {"ts", "TIMESTAMP(6) NULL",
+        {"tm6", "TIME(6)", {D("-838:59:58.999999"), D("00:00:00.000001"), D("-00:00:00.000001")}},
+        {"ts",
+         "TIMESTAMP(6) NULL",
          {D("1970-01-02 00:00:00.000001"), D("2038-01-18 23:59:59.999999")}},
         {"yr", "YEAR", {N("1901"), N("2155"), N("0")}},
-        {"b1", "BIT(1)",
+        {"b1",
+         "BIT(1)",
          {X("b'1'", "1", Change::BooleanDigit), X("b'0'", "0", Change::BooleanDigit)}},
-        {"b64", "BIT(64)",
+        {"b64",
+         "BIT(64)",
          {X("b'" + std::string(64, '1') + "'", "0xffffffffffffffff", Change::HexText),
           X("b'0'", "0x0000000000000000", Change::HexText)}},
         {"en", "ENUM('a','it''s','😀')", {T("it's"), T("😀"), T("a")}},
         {"st", "SET('x','y')", {T("x,y"), T("y"), Blank()}},
         {"js", "JSON", {T("{\"k\": \"it's \\\" \\\\\"}"), T("[]")}},
-        {"ch", "CHAR(20)",
+        {"ch",
+         "CHAR(20)",
          {T("  leading"), X(Literal("trailing  "), "trailing", Change::CharTrailingBlanks),
           Blank()}},
         {"c255", "CHAR(255)", {T(Repeat("😀", 255)), T("-"), Blank()}},
-        {"vc", "VARCHAR(1000)",
+        {"vc",
+         "VARCHAR(1000)",
          {T("False"), T("\t tab \t"), Blank(), T("a\\\n' + 'b\\\r\n'); --"),
           T("line\ngo\nnext /* not a comment */ NULL"), T("a\\\rb")}},
         {"it's [odd] `na\"me` é", "TEXT", {T("odd name"), T("]"), Blank()}},
@@ -259,15 +266,18 @@ std::vector<Column> MySQLMatrix() {
         {"lt", "LONGTEXT", longText},
         {"ip6", "INET6", {T("::ffff:1.2.3.4"), T("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff")}},
         {"ip4", "INET4", {T("255.255.255.255"), T("0.0.0.0")}},
-        {"uu", "UUID",
+        {"uu",
+         "UUID",
          {T("123e4567-e89b-12d3-a456-426614174000"), T("ffffffff-ffff-ffff-ffff-ffffffffffff")}},
         // SRID, then the WKB of POINT(1 2).
-        {"gm", "POINT",
-         {X("ST_GeomFromText('POINT(1 2)')",
-            "0x000000000101000000000000000000f03f0000000000000040", Change::HexText)}},
+        {"gm",
+         "POINT",
+         {X("ST_GeomFromText('POINT(1 2)')", "0x000000000101000000000000000000f03f0000000000000040",
+            Change::HexText)}},
         {"bn", "BINARY(4)", {Bytes("\x00\xff\x27\x5c"s, true), Bytes(std::string(4, '\0'), true)}},
-        {"vb", "VARBINARY(300)", {Bytes("", true), Bytes(std::string(1, '\0'), true),
-                                  Bytes("\xff\x00\xff"s, true)}},
+        {"vb",
+         "VARBINARY(300)",
+         {Bytes("", true), Bytes(std::string(1, '\0'), true), Bytes("\xff\x00\xff"s, true)}},
         {"tb", "TINYBLOB", {Bytes(AllByteValues(255), true)}},
         {"bl", "BLOB", {Bytes(AllByteValues(65535), true)}},
         {"lb", "LONGBLOB", {Bytes(AllByteValues(kMegabyte), true)}},
@@ -288,35 +298,43 @@ std::vector<Column> SybaseMatrix() {
         {"ub", "unsigned bigint null", {N("0"), N("18446744073709551615")}},
         {"n38", "numeric(38,0) null", {N("-" + nines38), N(nines38)}},
         {"n38s", "numeric(38,38) null", {N("-0." + nines38), N("0." + std::string(37, '0') + "1")}},
-        {"dc", "decimal(38,10) null",
+        {"dc",
+         "decimal(38,10) null",
          {N("-" + std::string(28, '9') + "." + std::string(10, '9')), N("0.0000000001")}},
         {"m", "money null", {N("-922337203685477.5808"), N("922337203685477.5807")}},
         {"sm", "smallmoney null", {N("-214748.3648"), N("214748.3647")}},
-        {"fl", "float null",
-         {X("-1.7976931348623157e308", "-1.7976931348623157e+308", f),
-          N("2.2250738585072014e-308"), X("4.9e-324", "5e-324", f)}},
-        {"r", "real null",
+        {"fl",
+         "float null",
+         {X("-1.7976931348623157e308", "-1.7976931348623157e+308", f), N("2.2250738585072014e-308"),
+          X("4.9e-324", "5e-324", f)}},
+        {"r",
+         "real null",
          {X("-3.4028234e38", "-3.402823466e+38", f), X("1.17549435e-38", "1.1754944e-38", f),
           X("1.4e-45", "1e-45", f)}},
-        {"dtm", "datetime null",
+        {"dtm",
+         "datetime null",
          {X("'1753-01-01 00:00:00'", "1753-01-01 00:00:00.000000", six),
           X("'9999-12-31 23:59:59.997'", "9999-12-31 23:59:59.997000", six),
           X("'2024-02-29 12:34:56.002'", "2024-02-29 12:34:56.003000", Change::Ticks300),
           X("'2024-02-29 23:59:59.999'", "2024-03-01 00:00:00.000000", Change::Ticks300)}},
-        {"sd", "smalldatetime null",
+        {"sd",
+         "smalldatetime null",
          {X("'1900-01-01 00:00'", "1900-01-01 00:00:00.000000", six),
           X("'2079-06-06 23:59'", "2079-06-06 23:59:00.000000", six)}},
         {"d", "date null", {D("0001-01-01"), D("9999-12-31")}},
-        {"t", "time null",
+        {"t",
+         "time null",
          {X("'00:00:00'", "00:00:00.000000", six), X("'23:59:59.997'", "23:59:59.997000", six),
           X("'12:00:00.002'", "12:00:00.003000", Change::Ticks300)}},
-        {"bd", "bigdatetime null",
+        {"bd",
+         "bigdatetime null",
          {D("0001-01-01 00:00:00.000000"), D("9999-12-31 23:59:59.999999")}},
         {"bt", "bigtime null", {D("00:00:00.000000"), D("23:59:59.999999")}},
         {"ch", "char(10) null", {T("it's"), T("  leading"), Blank()}},
         // NOT NULL char keeps its padding: that is the source's value.
         {"cn", "char(10)", {{Literal("ab"), "ab        "}}, Cell{Literal("x"), "x         "}},
-        {"vc", "varchar(300) null",
+        {"vc",
+         "varchar(300) null",
          {T("He said 'True'"), T("ends in \\"), Blank(), T("line\ngo\nnext /* x */ NULL"),
           Cell{"'a\\' + '\rb'", "a\\\rb"}}},
         {"vl", "varchar(16384) null", {T(Sized(16384))}},
@@ -327,13 +345,16 @@ std::vector<Column> SybaseMatrix() {
         {"it's [odd] `na\"me` é", "varchar(20) null", {T("odd name"), T("]"), Blank()}},
         {"tx", "text null", HostileTexts(false)},
         {"ut", "unitext null", {T("Größe 名前 😀"), T(Repeat("𝄞", 5000)), Blank()}},
-        {"bn", "binary(4) null",
+        {"bn",
+         "binary(4) null",
          {Bytes("\x00\xff\x27\x5c"s, false), Bytes("\xff\xff\xff\xff"s, false),
           BytesStoredAs("\x00\xff\x00\x00"s, "\x00\xff"s)}},
-        {"vb", "varbinary(300) null",
+        {"vb",
+         "varbinary(300) null",
          {Bytes(std::string(1, '\0'), false), Bytes("\xff\x00\xff"s, false),
           BytesStoredAs("\x27\x00\x00"s, "\x27"s), BytesStoredAs("\x00\x00"s, "\x00"s)}},
-        {"im", "image null",
+        {"im",
+         "image null",
          {Bytes(AllByteValues(65536), false), Bytes(AllByteValues(kMegabyte), false),
           Bytes("\x01\x00\x00"s, false)}},
         {"b", "bit", {N("1"), N("0")}, N("0")},
@@ -341,7 +362,7 @@ std::vector<Column> SybaseMatrix() {
 }
 
 using Row = std::vector<std::optional<std::string>>; // the matrix's columns in order
-using Rows = std::map<int, Row>;                      // by id
+using Rows = std::map<int, Row>;                     // by id
 
 int RowCount(const std::vector<Column>& columns) {
     std::size_t rows = 0;
@@ -395,8 +416,7 @@ std::string SelectColumns(Server server, const std::vector<Column>& columns) {
 }
 
 // Every row through the program's own reader, as the standard text of each value.
-Rows ReadByProgram(Session& session, const std::string& table,
-                   const std::vector<Column>& columns) {
+Rows ReadByProgram(Session& session, const std::string& table, const std::vector<Column>& columns) {
     auto rs = session.Run("SELECT " + SelectColumns(session.server, columns) + " FROM " +
                           Quote(session.server, table));
     Rows out;
@@ -685,8 +705,8 @@ TEST_P(RoundTripMatrixTest, EveryValueArrivesThereAndBack) {
     ExpectOnlyAcceptedChanges(columns);
     // A name with every quote of both servers, a blank and non-ASCII letters (lower-case, as
     // the Sybase ASE list shows it).
-    const std::string table = TableName(trip.source == Server::MySQL ? "matrix_mysql" : "matrix_ase") +
-                              " o'd ]`\"[é名]";
+    const std::string table =
+        TableName(trip.source == Server::MySQL ? "matrix_mysql" : "matrix_ase") + " o'd ]`\"[é名]";
     DropAtExit dropSource(trip.source, At(trip.source), table);
     DropAtExit dropMiddle(trip.middle, At(trip.middle), table);
     {
@@ -705,7 +725,8 @@ TEST_P(RoundTripMatrixTest, EveryValueArrivesThereAndBack) {
     const bool refusedThere = trip.middle == Server::Sybase;
     const std::map<int, std::string> none;
     ExpectRefusalReports(refusedThere ? refused : none);
-    ExpectCopy(trip.middle, table, columns, Expected(columns, refusedThere ? absent : std::set<int>{}),
+    ExpectCopy(trip.middle, table, columns,
+               Expected(columns, refusedThere ? absent : std::set<int>{}),
                std::string("copy on ") + Label(trip.middle));
 
     // And back, replacing the source table.
@@ -715,8 +736,9 @@ TEST_P(RoundTripMatrixTest, EveryValueArrivesThereAndBack) {
     middle.SetSelected(0, true);
     middle.SetCurrentIndex(0);
     Send(trip.middle);
-    EXPECT_EQ(window_.Questions(),
-              std::vector<QString>{QStringLiteral("Would you like to overwrite ") + Q(table) + "?"});
+    EXPECT_EQ(
+        window_.Questions(),
+        std::vector<QString>{QStringLiteral("Would you like to overwrite ") + Q(table) + "?"});
     ExpectRefusalReports(refusedThere ? none : refused);
     ExpectCopy(trip.source, table, columns, Expected(columns, absent),
                std::string("copy back on ") + Label(trip.source));

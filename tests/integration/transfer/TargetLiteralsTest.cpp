@@ -63,8 +63,8 @@ TEST(SingleText, EveryFloatArrivesInASybaseRealColumn) {
     const std::vector<float> floats = Floats();
     for (std::size_t i = 0; i < floats.size(); ++i) {
         const std::string text = DbValue::Single(floats[i]).ToText();
-        EXPECT_NO_THROW(c.Execute("insert vt_single_text values (" + std::to_string(i) + ", " +
-                                  text + ")"))
+        EXPECT_NO_THROW(
+            c.Execute("insert vt_single_text values (" + std::to_string(i) + ", " + text + ")"))
             << text;
     }
     auto rows = c.Execute("select id, v from vt_single_text order by id");

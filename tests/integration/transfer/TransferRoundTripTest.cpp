@@ -51,7 +51,6 @@ Copied CopyTable(Session& source, const std::string& sourceTable, Session& targe
     return copied;
 }
 
-
 // Copies a table with one column of every type the source server offers to the target and
 // compares every value read back from both sides.
 void CopyEveryType(Server source, Server target) {

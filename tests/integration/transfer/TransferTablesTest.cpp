@@ -2,13 +2,14 @@
 // what arrives, what is asked, what the lists show afterwards, and what is reported when a step
 // fails. Each test case runs in its own process, so table names carry the process id.
 
+#include "transfer/TransferTables.h"
+
 #include "ConnectionChecks.h"
 #include "ServerProcess.h"
 #include "TransferTestTables.h"
 #include "TransferTestWindow.h"
 #include "app/shell/ApplicationTitle.h"
 #include "catalogue/TableCatalogue.h"
-#include "transfer/TransferTables.h"
 
 #include <gtest/gtest.h>
 #include <ostream>
@@ -35,8 +36,12 @@ const Direction kToMySQL{ServerKind::MySQL, Server::Sybase, Server::MySQL, "ToMy
 class TransferTablesTest : public TransferServersTest<Direction> {
 protected:
     const Direction& D() const { return GetParam(); }
-    MemoryTableList& SourceList() { return D().source == Server::MySQL ? window_.list1 : window_.list2; }
-    MemoryTableList& TargetList() { return D().target == Server::MySQL ? window_.list1 : window_.list2; }
+    MemoryTableList& SourceList() {
+        return D().source == Server::MySQL ? window_.list1 : window_.list2;
+    }
+    MemoryTableList& TargetList() {
+        return D().target == Server::MySQL ? window_.list1 : window_.list2;
+    }
     Session Open(Server s) { return Session::Open(s, At(s)); }
 
     // A table `name` on `server` with an int column and a text column, rows (i, text + i).
@@ -213,7 +218,8 @@ TEST_P(TransferTablesTest, FailingSelectIsReportedAndNextTableCopied) {
 
     const auto reports = window_.ErrorReports();
     ASSERT_EQ(reports.size(), 1u) << Printed(reports);
-    EXPECT_TRUE(reports[0].contains(QStringLiteral(" at line 148\r\r"))) << reports[0].toStdString();
+    EXPECT_TRUE(reports[0].contains(QStringLiteral(" at line 148\r\r")))
+        << reports[0].toStdString();
     EXPECT_EQ(Texts(D().target, real).size(), 2u);
     EXPECT_EQ(Texts(D().target, ghost), (std::vector<std::string>{"absent"}));
     EXPECT_EQ(TargetList().Texts(), QStringList{Q(real)});
@@ -365,9 +371,14 @@ TEST(TransferTablesToMySQL, TextUpdatedToNullArrivesAsNull) {
     const std::string table = Quote(Server::Sybase, name);
     source.Run("create table " + table +
                " (id int, t text null, u unitext null, i image null) "
-               "insert " + table + " values (1, 'set', 'set', 0x01) "
-               "insert " + table + " values (2, 'kept', 'kept', 0x02) "
-               "update " + table + " set t = null, u = null, i = null where id = 1");
+               "insert " +
+               table +
+               " values (1, 'set', 'set', 0x01) "
+               "insert " +
+               table +
+               " values (2, 'kept', 'kept', 0x02) "
+               "update " +
+               table + " set t = null, u = null, i = null where id = 1");
     RecordingWindow window;
     window.profiles.mysql = mysql.Profile();
     window.profiles.sybase = sybase.Profile();
@@ -394,8 +405,7 @@ TEST(TransferTablesToSybase, AsAnotherUserTheCopyReplacesThatUsersOwnTable) {
     tdsserver::ServerProcess ase;
     ase.Start({{"sa", "sa-secret"}, {"bob", "bob-secret"}});
     const auto at = [&](const char* user, const char* password) {
-        return ServerCoordinates{"127.0.0.1", std::to_string(ase.Port()), user, password,
-                                 "master"};
+        return ServerCoordinates{"127.0.0.1", std::to_string(ase.Port()), user, password, "master"};
     };
     const std::string name = TableName("own_dup");
     const std::string table = Quote(Server::Sybase, name);

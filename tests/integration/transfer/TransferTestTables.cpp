@@ -3,16 +3,14 @@
 
 #include "TransferTestTables.h"
 
-#include "transfer/statements/ColumnTypes.h"
 #include "connect/access/SqlText.h"
+#include "transfer/statements/ColumnTypes.h"
 
 #include <algorithm>
 #include <stdexcept>
 #include <unistd.h>
 
 namespace veltrane::testing {
-
-
 
 const char* Label(Server server) {
     return server == Server::MySQL ? "MySQL" : "Sybase ASE";
@@ -25,10 +23,6 @@ ServerKind Toward(Server target) {
 std::string Quote(Server server, std::string_view name) {
     return server == Server::MySQL ? QuoteMySQLIdentifier(name) : QuoteSybaseIdentifier(name);
 }
-
-
-
-
 
 std::string TableName(const std::string& what) {
     return "vt_" + what + "_" + std::to_string(getpid());
@@ -156,8 +150,6 @@ void ExpectSameRows(const std::vector<std::vector<DbValue>>& got,
 }
 
 // ---- Source tables ----------------------------------------------------------------------
-
-
 
 // Hostile texts: quotes, the words True and False, backslashes (one at the end), NUL bytes,
 // line breaks, 4-byte UTF-8, blanks, and the empty text.

@@ -46,7 +46,8 @@ TEST(ErrorReportText, LongStatementIsCutAfterItsFirstCharacters) {
         {"abc", 3, QStringLiteral("abc")},
         {"abcd", 3, QStringLiteral("abc... (1 characters left out)")},
         {e + e + e + e + "x", 3, QString::fromUtf8(e + e + e) + "... (2 characters left out)"},
-        {"ab" + e + e, 3, QStringLiteral("ab") + QString::fromUtf8(e) + "... (1 characters left out)"},
+        {"ab" + e + e, 3,
+         QStringLiteral("ab") + QString::fromUtf8(e) + "... (1 characters left out)"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(AbbreviatedStatement(c.statement, c.keep), c.shown) << c.statement;

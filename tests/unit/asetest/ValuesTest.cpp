@@ -279,7 +279,7 @@ TEST_F(ValuesTest, BinaryAndUnicodeRoundTrip) {
     StatementOutcome o = Query("select * from t");
     const auto& r = o.rows.at(0);
     EXPECT_EQ(r[0].bytes, std::string("\x01\0\0\0", 4)); // binary NOT NULL padded
-    EXPECT_EQ(r[1].bytes, std::string("\0\xff", 2)); // varbinary loses trailing zero bytes
+    EXPECT_EQ(r[1].bytes, std::string("\0\xff", 2));     // varbinary loses trailing zero bytes
     EXPECT_EQ(r[2].bytes, "\xde\xad\xbe\xef");
     EXPECT_EQ(r[3].bytes, "Ωmega 😀");
     EXPECT_EQ(r[4].bytes, "ü€");
@@ -463,8 +463,7 @@ TEST_F(ValuesTest, ConcatenationStopsAt16384BytesAndRefusesText) {
     EXPECT_EQ(Scalar("select datalength(v + '" + half + "' + '" + half + "') from t").integer,
               16384);
     const std::string binaryHalf = "0x" + std::string(18000, 'f');
-    EXPECT_EQ(Scalar("select datalength(" + binaryHalf + " + " + binaryHalf + ")").integer,
-              16384);
+    EXPECT_EQ(Scalar("select datalength(" + binaryHalf + " + " + binaryHalf + ")").integer, 16384);
     Ok("insert t (tx) values ('" + half + "' + '" + half + "')");
     EXPECT_EQ(Scalar("select datalength(tx) from t where v is null").integer, 16384);
     const std::string refused[] = {"'" + over + "' + 'c'", "'c' + '" + over + "'", "tx + 'c'",

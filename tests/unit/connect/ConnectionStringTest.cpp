@@ -102,10 +102,10 @@ TEST(ConnectionStringParsing, AnEmptyMySQLPortIs3306) {
     for (const char* text : {"DRIVER={MySQL ODBC 5.1 Driver};SERVER=h;PORT=;",
                              "DRIVER={MySQL ODBC 5.1 Driver};SERVER=h;"})
         EXPECT_EQ(ParseConnectionString(text).port, 3306) << text;
-    EXPECT_EQ(ParseConnectionString(
-                  MySQLConnectionString(Profile("h", "", "u", "p", "d")).toStdString())
-                  .port,
-              3306);
+    EXPECT_EQ(
+        ParseConnectionString(MySQLConnectionString(Profile("h", "", "u", "p", "d")).toStdString())
+            .port,
+        3306);
 }
 
 TEST(ConnectionStringParsing, KeysIgnoreCaseAndBracesProtectValues) {

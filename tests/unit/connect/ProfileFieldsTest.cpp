@@ -11,9 +11,8 @@ TEST(ProfileFields, EachNumberedFieldHoldsOneMemberOfOneProfile) {
     constexpr ServerKind sybase = ServerKind::SybaseASE, mysql = ServerKind::MySQL;
     // Text1..Text10: the Sybase ASE frame's five, then the MySQL frame's, port last.
     const std::pair<ServerKind, QString P::*> expected[] = {
-        {sybase, &P::Server},   {sybase, &P::Port},  {sybase, &P::User},
-        {sybase, &P::Password}, {sybase, &P::Database},
-        {mysql, &P::Server},    {mysql, &P::User},   {mysql, &P::Password},
+        {sybase, &P::Server},   {sybase, &P::Port},  {sybase, &P::User}, {sybase, &P::Password},
+        {sybase, &P::Database}, {mysql, &P::Server}, {mysql, &P::User},  {mysql, &P::Password},
         {mysql, &P::Database},  {mysql, &P::Port},
     };
     ASSERT_EQ(kProfileFields.size(), std::size(expected));

@@ -1,5 +1,6 @@
-#include "connect/ProfileFields.h"
 #include "connect/SettingsStore.h"
+
+#include "connect/ProfileFields.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -51,8 +51,7 @@ void AddTable(FakeServer& server, const std::string& name, int rows) {
     std::vector<std::vector<DbValue>> values;
     for (int i = 1; i <= rows; ++i)
         values.push_back({DbValue::Int(i), DbValue::Text("row " + std::to_string(i))});
-    server.AddTable(name,
-                    {{"id", AdoType::Integer, 10, 0, 4}, {"t", AdoType::VarChar, 0, 0, 50}},
+    server.AddTable(name, {{"id", AdoType::Integer, 10, 0, 4}, {"t", AdoType::VarChar, 0, 0, 50}},
                     std::move(values));
 }
 
@@ -111,28 +110,58 @@ constexpr unsigned kInsertToSybase = 244, kInsertToMySQL = 260;
 constexpr unsigned kCreateToSybase = 200, kCreateToMySQL = 218;
 
 const FlowCase kFlowCases[] = {
-    {"TargetFullEndsThatTableOnly", kInsert, 4, FailureReason::TargetFull, 1114, 1105,
-     "The table is full.", kInsertToSybase, kInsertToMySQL,
+    {"TargetFullEndsThatTableOnly",
+     kInsert,
+     4,
+     FailureReason::TargetFull,
+     1114,
+     1105,
+     "The table is full.",
+     kInsertToSybase,
+     kInsertToMySQL,
      "\nThe copy of table b is incomplete: 3 of its 5 rows were written.",
      std::vector<std::string>{"CREATE b"} + Repeated(4, "INSERT b") +
          std::vector<std::string>{"CREATE a"} + Repeated(2, "INSERT a"),
      {"SELECT b", "SELECT a"},
      {QStringLiteral("a"), QStringLiteral("b")}},
-    {"ConnectionLostInAnInsertEndsTheRun", kInsert, 2, FailureReason::ConnectionLost, 2013,
-     20006, "Lost connection.", kInsertToSybase, kInsertToMySQL,
+    {"ConnectionLostInAnInsertEndsTheRun",
+     kInsert,
+     2,
+     FailureReason::ConnectionLost,
+     2013,
+     20006,
+     "Lost connection.",
+     kInsertToSybase,
+     kInsertToMySQL,
      "\nThe copy of table b is incomplete: 1 of its 5 rows were written, and the row that was "
      "being sent when the connection was lost may have been written too.",
      std::vector<std::string>{"CREATE b"} + Repeated(2, "INSERT b"),
      {"SELECT b"},
      {QStringLiteral("b")}},
-    {"ReadOnlyAtCreateEndsTheRun", kCreate, 1, FailureReason::ReadOnly, 1290, 3906,
-     "The database takes no writes.", kCreateToSybase, kCreateToMySQL, "",
+    {"ReadOnlyAtCreateEndsTheRun",
+     kCreate,
+     1,
+     FailureReason::ReadOnly,
+     1290,
+     3906,
+     "The database takes no writes.",
+     kCreateToSybase,
+     kCreateToMySQL,
+     "",
      {"CREATE b"},
      {"SELECT b"},
      {}},
     // The contrast: a CREATE refused for its own sake leaves that table out and goes on.
-    {"RefusedCreateGoesOnWithTheNextTable", kCreate, 1, FailureReason::Refused, 1064, 156,
-     "The statement was refused.", kCreateToSybase, kCreateToMySQL, "",
+    {"RefusedCreateGoesOnWithTheNextTable",
+     kCreate,
+     1,
+     FailureReason::Refused,
+     1064,
+     156,
+     "The statement was refused.",
+     kCreateToSybase,
+     kCreateToMySQL,
+     "",
      std::vector<std::string>{"CREATE b", "CREATE a"} + Repeated(2, "INSERT a"),
      {"SELECT b", "SELECT a"},
      {QStringLiteral("a")}},
@@ -151,7 +180,7 @@ TEST_P(TransferFlow, OneReportAndTheRunGoesOnOrStopsAsTheFailureSays) {
         AddTable(source, "a", 2);
         AddTable(source, "b", 5);
         targetServer.FailAt(ScriptedFailure{c.verb + targetServer.Quoted("b"), c.nth, c.message,
-                                      toSybase ? c.sybaseNumber : c.mysqlNumber, c.reason});
+                                            toSybase ? c.sybaseNumber : c.mysqlNumber, c.reason});
         FlowWindow window;
         MemoryTableList& sourceList = toSybase ? window.list1 : window.list2;
         sourceList.AddItem(QStringLiteral("a"));
@@ -160,10 +189,10 @@ TEST_P(TransferFlow, OneReportAndTheRunGoesOnOrStopsAsTheFailureSays) {
             sourceList.SetSelected(i, true);
 
         std::string statement;
-        ErrorTrap trap(LocationTag(QStringLiteral("Form2"), toSybase
-                                                            ? QStringLiteral("PushButton3_Click")
-                                                            : QStringLiteral("PushButton4_Click")),
-                       window.dialogs, statement);
+        ErrorTrap trap(
+            LocationTag(QStringLiteral("Form2"), toSybase ? QStringLiteral("PushButton3_Click")
+                                                          : QStringLiteral("PushButton4_Click")),
+            window.dialogs, statement);
         TransferTables(target, window, trap, statement);
 
         std::string shown;

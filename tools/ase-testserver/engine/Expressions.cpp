@@ -221,11 +221,11 @@ Datum SessionImpl::EvalArithmetic(const std::string& op, const Datum& a, const D
         // Text cannot be concatenated, and a literal over 16384 bytes is text.
         for (const Datum* operand : {&a, &b}) {
             if (IsLargeType(operand->type.type) || operand->type.length > kMaxExpressionBytes) {
-                throw EngineError(403, 16,
-                                  "Invalid operator for datatype op: + type: " +
-                                      TypeName(IsUniType(operand->type.type) ? AseType::UniText
-                                                                             : AseType::Text) +
-                                      ".");
+                throw EngineError(
+                    403, 16,
+                    "Invalid operator for datatype op: + type: " +
+                        TypeName(IsUniType(operand->type.type) ? AseType::UniText : AseType::Text) +
+                        ".");
             }
         }
         const bool uni = IsUniType(ta) || IsUniType(tb);
