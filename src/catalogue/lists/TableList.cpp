@@ -25,16 +25,25 @@ bool ListContains(const TableList& list, const QString& text) {
     return false;
 }
 
+namespace {
+
+// The entry names the login's own table `text`, spelt exactly so.
+bool IsOwnEntry(const TableList& list, int index, const QString& text) {
+    return list.Text(index) == text && list.Owner(index).loginsOwn;
+}
+
+} // namespace
+
 void RemoveListItem(TableList& list, const QString& text) {
     for (int i = list.Count() - 1; i >= 0; --i) {
-        if (list.Text(i) == text && list.Owner(i).loginsOwn)
+        if (IsOwnEntry(list, i, text))
             list.RemoveItem(i);
     }
 }
 
 bool ListShowsOwnTable(const TableList& list, const QString& text) {
     for (int i = 0; i < list.Count(); ++i) {
-        if (list.Text(i) == text && list.Owner(i).loginsOwn)
+        if (IsOwnEntry(list, i, text))
             return true;
     }
     return false;
